@@ -1,0 +1,108 @@
+#include "platform/Network.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkReply>
+#include <memory>
+
+namespace sondrel {
+
+QList<QNetworkCookie> SharedCookieJar::cookiesForUrl(const QUrl& url) const {
+    std::lock_guard lock(mutex);
+    return QNetworkCookieJar::cookiesForUrl(url);
+}
+
+bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) {
+    std::lock_guard lock(mutex);
+    if (policy == CookieAcceptPolicy::Never) {
+        return false;
+    }
+    return QNetworkCookieJar::setCookiesFromUrl(cookies, url);
+}
+
+bool SharedCookieJar::insertCookie(const QNetworkCookie& cookie) {
+    std::lock_guard lock(mutex);
+    return QNetworkCookieJar::insertCookie(cookie);
+}
+
+bool SharedCookieJar::updateCookie(const QNetworkCookie& cookie) {
+    std::lock_guard lock(mutex);
+    return QNetworkCookieJar::updateCookie(cookie);
+}
+
+bool SharedCookieJar::deleteCookie(const QNetworkCookie& cookie) {
+    std::lock_guard lock(mutex);
+    return QNetworkCookieJar::deleteCookie(cookie);
+}
+
+QList<QNetworkCookie> SharedCookieJar::cookies() const {
+    std::lock_guard lock(mutex);
+    return allCookies();
+}
+
+void SharedCookieJar::clear() {
+    std::lock_guard lock(mutex);
+    setAllCookies({});
+}
+
+void SharedCookieJar::setAcceptPolicy(CookieAcceptPolicy newPolicy) {
+    std::lock_guard lock(mutex);
+    policy = newPolicy;
+}
+
+CookieAcceptPolicy SharedCookieJar::acceptPolicy() const {
+    std::lock_guard lock(mutex);
+    return policy;
+}
+
+SharedCookieJar& sharedCookieJar() {
+    static SharedCookieJar* jar = new SharedCookieJar;
+    return *jar;
+}
+
+QNetworkAccessManager* newNetworkAccessManager(QObject* parent) {
+    auto* manager = new QNetworkAccessManager(parent);
+    SharedCookieJar& jar = sharedCookieJar();
+    manager->setCookieJar(&jar);
+    // The manager adopts a jar of its own thread; the shared jar belongs to nobody.
+    if (jar.parent() == manager) {
+        jar.setParent(nullptr);
+    }
+    manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    return manager;
+}
+
+HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& verb,
+                           const QByteArray& body, std::chrono::milliseconds timeout) {
+    // One manager per thread, kept for the thread's life: connections are reused.
+    thread_local std::unique_ptr<QNetworkAccessManager> manager{newNetworkAccessManager()};
+
+    QNetworkRequest timed(request);
+    timed.setTransferTimeout(static_cast<int>(timeout.count()));
+    QNetworkReply* reply = manager->sendCustomRequest(timed, verb, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished()) {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+
+    HttpResult result;
+    result.body = reply->readAll();
+    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QNetworkReply::NetworkError error = reply->error();
+    // An HTTP error status is still a completed transfer: callers look at the status.
+    result.ok = error == QNetworkReply::NoError ||
+                (result.httpStatus != 0 && error >= QNetworkReply::ContentAccessDenied);
+    if (!result.ok) {
+        result.error = reply->errorString();
+    }
+    delete reply;
+    return result;
+}
+
+HttpResult blockingGet(const QUrl& url, std::chrono::milliseconds timeout) {
+    return blockingRequest(QNetworkRequest(url), "GET", {}, timeout);
+}
+
+} // namespace sondrel

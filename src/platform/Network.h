@@ -1,0 +1,70 @@
+#pragma once
+// Network plumbing shared by every request of the player:
+//  - one cookie jar for every request, on every thread (the sign-in web view's cookies
+//    are mirrored into it, so background fetches carry the sign-in session);
+//  - network managers wired to that jar;
+//  - blocking requests for background jobs: a manager of the calling thread plus a
+//    local event loop, with an inactivity time-out.
+
+#include <QByteArray>
+#include <QNetworkCookieJar>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <mutex>
+
+class QNetworkAccessManager;
+class QObject;
+
+namespace sondrel {
+
+enum class CookieAcceptPolicy { Always, Never };
+
+// Thread-safe cookie jar: managers on several threads share it.
+class SharedCookieJar : public QNetworkCookieJar {
+    Q_OBJECT
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+
+    QList<QNetworkCookie> cookiesForUrl(const QUrl& url) const override;
+    bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override;
+    bool insertCookie(const QNetworkCookie& cookie) override;
+    bool updateCookie(const QNetworkCookie& cookie) override;
+    bool deleteCookie(const QNetworkCookie& cookie) override;
+
+    QList<QNetworkCookie> cookies() const;
+    void clear();
+    void setAcceptPolicy(CookieAcceptPolicy policy);
+    CookieAcceptPolicy acceptPolicy() const;
+
+private:
+    mutable std::mutex mutex;
+    CookieAcceptPolicy policy = CookieAcceptPolicy::Always; // guarded by mutex
+};
+
+// The process-wide jar (created on first use, never destroyed).
+SharedCookieJar& sharedCookieJar();
+
+// A manager owned by `parent` (or by the caller when null) that uses the shared jar and
+// follows redirects within the same security level or to a more secure one.
+QNetworkAccessManager* newNetworkAccessManager(QObject* parent = nullptr);
+
+inline constexpr std::chrono::milliseconds kRequestTimeout{10000};
+
+struct HttpResult {
+    bool ok = false;    // the transfer completed (any HTTP status)
+    int httpStatus = 0; // 0 when no HTTP answer arrived
+    QByteArray body;    // what arrived, also on failure
+    QString error;      // the network error text when !ok
+};
+
+// Sends one request and waits for the whole answer on the calling thread (which must
+// not be the main thread while the main loop is expected to stay responsive). The
+// time-out counts inactivity: it fires when no bytes move for `timeout`.
+HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& verb = "GET",
+                           const QByteArray& body = {},
+                           std::chrono::milliseconds timeout = kRequestTimeout);
+HttpResult blockingGet(const QUrl& url, std::chrono::milliseconds timeout = kRequestTimeout);
+
+} // namespace sondrel

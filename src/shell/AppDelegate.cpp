@@ -1,0 +1,42 @@
+#include "shell/AppDelegate.h"
+
+#include "platform/Network.h"
+#include "shell/SettingsStore.h"
+
+#include <QWidget>
+
+namespace sondrel {
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+    becomeSharedInstance(this, "AppDelegate");
+}
+
+AppDelegate::~AppDelegate() {
+    resignSharedInstance(this);
+}
+
+QVariant AppDelegate::getObjectWithKey(const QString& key) {
+    return SettingsStore::standard().value(key);
+}
+
+void AppDelegate::saveObjectWithKey(const QVariant& object, const QString& key) {
+    SettingsStore::standard().save(key, object);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    notificationDelegate = true;
+}
+
+void AppDelegate::applicationDidBecomeActive() {
+    sharedCookieJar().setAcceptPolicy(CookieAcceptPolicy::Always);
+}
+
+QWidget* AppDelegate::window() const {
+    return windowRef.data();
+}
+
+void AppDelegate::setWindow(QWidget* window) {
+    windowRef = window;
+}
+
+} // namespace sondrel
