@@ -108,6 +108,11 @@ void SettingsStore::load() {
     if (!file.exists()) {
         return;
     }
+    if (!QFileInfo(filePath).isFile()) {
+        logLine(
+            QStringLiteral("Settings file %1 is not a regular file; starting empty").arg(filePath));
+        return;
+    }
     QByteArray bytes;
     if (file.open(QIODevice::ReadOnly)) {
         bytes = file.readAll();
