@@ -1,0 +1,142 @@
+#pragma once
+// The playback controller: the show list (what the song table shows), the play list
+// (what playback walks through), the chosen position, shuffle and single-song repeat, the
+// audio player of the current song and the half-second playback timer. It gets the song's
+// bytes from the SongDownloader (through its shared instance) and reports every change
+// to its SongPlayerDelegate.
+//
+// Song records are QJsonObject exactly as the service sends them ("aid", "owner_id",
+// "artist", "title", "duration", "url", ...); two records are the same song when the
+// text forms of their "aid" are equal. Lists are replaced whole and stored as copies.
+//
+// The process-wide state (currentSongNumber, shufflePlaying, repeatOneSong, and the
+// paused flag of CustomAVAudioPlayer) lives outside the object and survives a second
+// SongPlayer; it starts at 0/false and is never saved.
+//
+// Threading: main thread only: every operation, the timer and every delegate call.
+
+#include "platform/CustomAVAudioPlayer.h"
+#include "platform/SharedInstance.h"
+#include "playback/SongPlayerDelegate.h"
+#include "playback/SongTitles.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <cstdint>
+#include <memory>
+
+namespace sondrel {
+
+class SongPlayer : public QObject, public SharedInstance<SongPlayer>, private AudioPlayerDelegate {
+    Q_OBJECT
+
+public:
+    // Both lists empty; becomes the shared instance (a second creation logs
+    // "Error: You are creating a second SongPlayer. Bad Olvik" and replaces the first).
+    explicit SongPlayer(QObject* parent = nullptr);
+    ~SongPlayer() override;
+
+    // ---- Lists
+    // show list := copy; the play list too, but only while it is empty.
+    void setListOnScreenWithArray(const QJsonArray& songs);
+    // play list := copy of the show list (a click on a row, before setSongForPlay).
+    void setListOnScreenAsCurrentPlaylist();
+    // Both lists emptied; a playing song goes on.
+    void clearPlaylists();
+    std::uint64_t getQuantityFromListOnScreen() const;
+    std::uint64_t getQuantityFromPlayList() const;
+    bool isCurrentPlaylistEqualToListOnScreen() const;
+    // currentSong's "aid" equals that of the show list entry at currentSongNumber.
+    bool isCurrentSongEqualToSongInRowInListOnScreen() const;
+    bool isCurrentSongEqualToSongInRow(std::uint64_t row) const;
+
+    // ---- Current song
+    // Chooses the play list position and starts it, or pauses/resumes it when it is
+    // already the current song; highlights the row when the lists are equal.
+    void setSongForPlay(std::uint64_t position);
+    std::uint64_t getCurrentSongNumber() const { return currentSongNumber; }
+    // currentSong := play list entry at currentSongNumber (an empty record when the
+    // position lies outside the play list).
+    void setCurrentSong();
+    // "aid" of currentSong (Undefined when there is none).
+    QJsonValue getCurrentSongID() const;
+    QUrl getCurrentSongURL() const;
+
+    // ---- Transport
+    void playPause();
+    // Opens a new audio player on the downloader's buffer and starts it. A new player for
+    // the same buffer as the previous one goes on from the previous one's position.
+    void play();
+    void stop();
+    void next();
+    void prev();
+    // Proportional seek: value/maximum of the song's duration, when the downloader has
+    // enough of it.
+    void seekToWithMax(float value, float maximum);
+    void setVolume();
+    void invertShuffle() { shufflePlaying = !shufflePlaying; }
+    void invertRepeating() { repeatOneSong = !repeatOneSong; }
+    bool getShuffle() const { return shufflePlaying; }
+    bool getRepeating() const { return repeatOneSong; }
+    bool isPlaying() const;
+    bool isPaused() const;
+    float getCurrentPlayingDuration() const;
+    float getCurrentPlayingCurrentTime() const;
+    // currentTime / duration, a fraction from 0 to 1 (0 without an audio player).
+    float getCurrentPlayingPercentageProgress() const;
+
+    // ---- Titles and times (SongTitles.cpp). Out-of-range rows give an empty title and
+    // "00:00"; they never read outside a list.
+    AttributedTitle getCurrentPlayingAttributedTitle() const;
+    AttributedTitle getAttributedTitleForSongInListOnScreenAtRow(std::int64_t row) const;
+    QString getTimeDurationForCurrentSong() const;
+    QString getTimeDurationForSongAtRow(std::uint64_t row) const;
+    float getCurrentPlayingSecondsLeft() const;
+    // "-mm:ss" or "-hh:mm:ss" of the time left; the full duration of the song at
+    // currentSongNumber when nothing plays.
+    QString getCurrentPlayingTimeLeft() const;
+
+    // ---- Accessors
+    QTimer* playbackTimer() const { return timer.get(); }
+    const QJsonArray& showList() const { return showSongs; }
+    void setShowList(const QJsonArray& list) { showSongs = list; }
+    const QJsonArray& playList() const { return playSongs; }
+    void setPlayList(const QJsonArray& list) { playSongs = list; }
+    const QJsonObject& currentSong() const { return current; }
+    void setCurrentSong(const QJsonObject& song) { current = song; }
+    SongPlayerDelegate* delegate() const { return delegateRef; }
+    void setDelegate(SongPlayerDelegate* d) { delegateRef = d; } // not owned
+    CustomAVAudioPlayer* theAudio() const { return audio.get(); }
+
+    // Where audio players send their sound ("null", "wav:PATH"...); empty: the
+    // SONDREL_AUDIO_OUTPUT choice. Used by tests and sondrel-play.
+    void setAudioOutputSpec(const QString& spec) { outputSpec = spec; }
+
+    // Process-wide state, as at launch (for tests that run several players in one process).
+    static void resetProcessWideState();
+    static std::uint64_t currentSongNumberValue() { return currentSongNumber; }
+
+private:
+    void audioPlayerDidFinishPlaying(AudioPlayer* player, bool successfully) override;
+    void tick();
+
+    // All fields: main thread.
+    std::unique_ptr<QTimer> timer;
+    QJsonArray showSongs;
+    QJsonArray playSongs;
+    QJsonObject current;
+    SongPlayerDelegate* delegateRef = nullptr; // not owned
+    std::unique_ptr<CustomAVAudioPlayer> audio;
+    QString outputSpec;
+
+    // Process-wide (main thread).
+    static inline std::uint64_t currentSongNumber = 0;
+    static inline bool shufflePlaying = false;
+    static inline bool repeatOneSong = false;
+};
+
+} // namespace sondrel
