@@ -1,0 +1,168 @@
+#include "Server.h"
+
+#include "Files.h"
+#include "Html.h"
+#include "Json.h"
+#include "Routes.h"
+#include "ServiceState.h"
+
+#include <csignal>
+#include <httplib.h>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+namespace standin {
+namespace {
+
+constexpr const char* kHost = "127.0.0.1";
+// Worker threads per listener: each open connection holds one, and the fault tests
+// keep some stalled on purpose.
+constexpr std::size_t kWorkers = 48;
+
+void configure(httplib::Server& server, ServiceState& state, const char* scheme, bool control) {
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    server.set_keep_alive_max_count(1000);
+    // A client may read a song slowly; give it time before the write fails.
+    server.set_write_timeout(60, 0);
+    server.set_pre_routing_handler([&state, scheme](const httplib::Request& req,
+                                                    httplib::Response&) {
+        if (req.path.rfind("/control/", 0) != 0) {
+            const auto question = req.target.find('?');
+            state.record(
+                {scheme, req.method, req.path,
+                 question == std::string::npos ? std::string() : req.target.substr(question + 1),
+                 req.target, req.get_header_value("Range")});
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty() && !res.has_header("Content-Type")) {
+            const std::string title = std::to_string(res.status) + " " + statusReason(res.status);
+            res.set_content(htmlPage(title, "<h1>" + htmlEscape(title) + "</h1>"),
+                            "text/html; charset=utf-8");
+        }
+    });
+    if (state.options().verbose) {
+        server.set_logger([scheme](const httplib::Request& req, const httplib::Response& res) {
+            std::cerr << "sondrel-service: " << scheme << " " << req.method << " " << req.target
+                      << " -> " << res.status << "\n";
+        });
+    }
+    registerSongRoutes(server, state);
+    registerApiRoutes(server, state);
+    registerAuthPages(server, state);
+    if (control) {
+        registerControlRoutes(server, state);
+    }
+}
+
+int bindListener(httplib::Server& server, int port) {
+    if (port == 0) {
+        return server.bind_to_any_port(kHost);
+    }
+    return server.bind_to_port(kHost, port) ? port : -1;
+}
+
+std::string infoJson(const ServiceState& state, const std::string& certificatePath) {
+    JsonWriter w;
+    w.beginObject();
+    w.field("api_origin", state.origins().https);
+    w.field("api_http_origin", state.origins().http);
+    w.field("login_origin", state.origins().https);
+    w.field("main_origin", state.origins().http);
+    w.field("client_id", state.options().clientId);
+    w.field("certificate", certificatePath);
+    w.endObject();
+    return w.str() + "\n";
+}
+
+bool waitUntilRunning(const httplib::Server& server, const std::thread& thread) {
+    for (int i = 0; i < 1000 && !server.is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return server.is_running() && thread.joinable();
+}
+
+} // namespace
+
+void blockServiceSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // Writes to a client that went away must fail, not kill the service.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int runServer(ServiceState& state, const TlsIdentity& identity) {
+    httplib::SSLServer https(identity.certificate.get(), identity.key.get());
+    httplib::Server http;
+    if (!https.is_valid()) {
+        std::cerr << "sondrel-service: cannot set up TLS with " << identity.certificatePath << "\n";
+        return 1;
+    }
+    configure(https, state, "https", false);
+    configure(http, state, "http", true);
+
+    const int httpsPort = bindListener(https, state.options().httpsPort);
+    const int httpPort = bindListener(http, state.options().httpPort);
+    if (httpsPort <= 0 || httpPort <= 0) {
+        std::cerr << "sondrel-service: cannot listen on " << kHost << " port "
+                  << (httpsPort <= 0 ? state.options().httpsPort : state.options().httpPort)
+                  << " (in use?)\n";
+        return 1;
+    }
+    state.setOrigins({"https://" + std::string(kHost) + ":" + std::to_string(httpsPort),
+                      "http://" + std::string(kHost) + ":" + std::to_string(httpPort)});
+
+    std::thread httpsThread([&] { https.listen_after_bind(); });
+    std::thread httpThread([&] { http.listen_after_bind(); });
+    auto shutdown = [&] {
+        state.stop();
+        https.stop();
+        http.stop();
+        httpsThread.join();
+        httpThread.join();
+    };
+    if (!waitUntilRunning(https, httpsThread) || !waitUntilRunning(http, httpThread)) {
+        std::cerr << "sondrel-service: the listeners did not start\n";
+        shutdown();
+        return 1;
+    }
+
+    const std::string info = infoJson(state, identity.certificatePath);
+    const std::string infoPath = state.options().infoPath;
+    const auto slash = infoPath.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        makeDirs(infoPath.substr(0, slash));
+    }
+    if (const std::string error = writeFileAtomically(infoPath, info); !error.empty()) {
+        std::cerr << "sondrel-service: " << error << "\n";
+        shutdown();
+        return 1;
+    }
+    std::cerr << "sondrel-service: " << state.origins().https << " and " << state.origins().http
+              << ", " << state.library().songs().size() << " songs, information in " << infoPath
+              << "\n";
+    std::cout << "sondrel-service ready" << std::endl;
+
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    int signal = 0;
+    sigwait(&set, &signal);
+
+    shutdown();
+    // Remove the information file only if it is still ours (another service may have
+    // replaced it since).
+    if (readWholeFile(infoPath) == info) {
+        std::remove(infoPath.c_str());
+    }
+    std::cerr << "sondrel-service: stopped\n";
+    return 0;
+}
+
+} // namespace standin

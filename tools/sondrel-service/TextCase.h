@@ -1,0 +1,17 @@
+#pragma once
+// Case-insensitive text matching for the search method. Search queries arrive in any
+// script the library holds; Latin (with its accented letters), Greek and Cyrillic are
+// folded to lower case, everything else is compared as is. Invalid UTF-8 bytes are
+// kept unchanged, so a broken query still matches itself.
+
+#include <string>
+#include <string_view>
+
+namespace standin {
+
+std::string lowerUtf8(std::string_view text);
+
+// True when `needle`, case-folded, occurs in `haystack`, case-folded.
+bool containsFolded(std::string_view haystack, std::string_view needle);
+
+} // namespace standin
