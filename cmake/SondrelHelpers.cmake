@@ -24,7 +24,10 @@ function(sondrel_test name)
     endif()
     list(APPEND ARG_ENV "QT_QPA_PLATFORM=offscreen" "SONDREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
          "SONDREL_BINARY_DIR=${PROJECT_BINARY_DIR}")
-    list(APPEND props ENVIRONMENT "${ARG_ENV}")
+    # gtest_discover_tests flattens list-valued PROPERTIES, so an ENVIRONMENT list would
+    # keep only its first entry: the tests (and their discovery) run under `cmake -E env`.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+                                             "${CMAKE_COMMAND};-E;env;${ARG_ENV}")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES ${props})
 endfunction()
