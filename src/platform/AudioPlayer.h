@@ -96,11 +96,12 @@ public:
 
 private:
     bool startOutput();
+    void closeOutput();
+    void failOutput(const QString& reason);
     void pump();
+    void fill();
     bool feedMore();
     void decodeInto(std::int64_t room);
-    void reachedEnd();
-    void failOutput(const QString& reason);
     std::int64_t totalFrames() const;
     void seekToFrame(std::int64_t frame);
 

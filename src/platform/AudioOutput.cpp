@@ -1,0 +1,28 @@
+// The backend named by SONDREL_AUDIO_OUTPUT.
+
+#include "platform/AudioOutput.h"
+
+#include "platform/AudioOutputClocked.h"
+#include "platform/Log.h"
+
+namespace sondrel {
+
+std::unique_ptr<AudioOutput> createAudioOutput(const QString& spec) {
+    QString name = spec;
+    if (name.isEmpty()) {
+        name = qEnvironmentVariable("SONDREL_AUDIO_OUTPUT");
+    }
+    if (name.isEmpty() || name == QLatin1String("pulse")) {
+        return createPulseAudioOutput();
+    }
+    if (name == QLatin1String("null")) {
+        return std::make_unique<NullAudioOutput>();
+    }
+    if (name.startsWith(QLatin1String("wav:")) && name.size() > 4) {
+        return createWavAudioOutput(name.mid(4));
+    }
+    logLine(QStringLiteral("Unknown audio output \"%1\"; playing without sound").arg(name));
+    return std::make_unique<NullAudioOutput>();
+}
+
+} // namespace sondrel

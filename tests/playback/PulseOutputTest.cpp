@@ -1,0 +1,152 @@
+// The real sound output: QAudioSink on a PulseAudio server with a null sink, whose
+// monitor is recorded with parec; the tone played must be in the recording. Skips when
+// no PulseAudio server can be started here. Built a second time as
+// pulse_no_device_test, where the server address leads nowhere: the player must log and
+// stay stopped, without crash or hang.
+
+#include "PlaybackTestSupport.h"
+#include "ToneSongs.h"
+#include "platform/AudioPlayer.h"
+#include "platform/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace sondrel;
+using namespace sondrel::test;
+
+namespace {
+
+struct FinishFlag : AudioPlayerDelegate {
+    bool finished = false;
+    void audioPlayerDidFinishPlaying(AudioPlayer*, bool) override { finished = true; }
+};
+
+std::shared_ptr<AudioData> songData(double hz, double seconds) {
+    auto d = std::make_shared<AudioData>();
+    d->bytes = makeToneMp3({.hz = hz, .seconds = seconds});
+    d->expectedLength = d->bytes.size();
+    return d;
+}
+
+#ifndef SONDREL_NO_DEVICE_TEST
+
+// A private PulseAudio server with one null sink, for the life of the test program.
+class PulseServer {
+public:
+    bool start(QString* why) {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
+            QStandardPaths::findExecutable("parec").isEmpty()) {
+            *why = "pulseaudio or parec is not installed";
+            return false;
+        }
+        if (!dir.isValid()) {
+            *why = "no temporary folder";
+            return false;
+        }
+        const QString run = dir.path();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", run);
+        env.insert("XDG_RUNTIME_DIR", run);
+        server.setProcessEnvironment(env);
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.start("pulseaudio",
+                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                      "--use-pid-file=no", "-L",
+                      "module-null-sink sink_name=test_sink rate=44100 channels=2", "-L",
+                      "module-native-protocol-unix socket=" + run + "/native auth-anonymous=1"});
+        if (!server.waitForStarted(10000)) {
+            *why = "pulseaudio did not start: " + server.errorString();
+            return false;
+        }
+        const bool ready = waitUntil(
+            [&] {
+                return QFile::exists(run + "/native") || server.state() == QProcess::NotRunning;
+            },
+            20000);
+        if (!ready || server.state() == QProcess::NotRunning) {
+            *why = "pulseaudio did not come up: " + QString::fromLocal8Bit(server.readAll());
+            return false;
+        }
+        qputenv("PULSE_SERVER", ("unix:" + run + "/native").toLocal8Bit());
+        qputenv("PULSE_COOKIE", (run + "/cookie").toLocal8Bit());
+        return true;
+    }
+    ~PulseServer() {
+        if (server.state() != QProcess::NotRunning) {
+            server.terminate();
+            if (!server.waitForFinished(5000)) {
+                server.kill();
+                server.waitForFinished(5000);
+            }
+        }
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+private:
+    QTemporaryDir dir;
+    QProcess server;
+};
+
+TEST(PulseOutputTest, TheToneReachesTheSoundServer) {
+    PulseServer pulse;
+    QString why;
+    if (!pulse.start(&why)) {
+        GTEST_SKIP() << why.toStdString();
+    }
+    QProcess recorder;
+    const QString recording = pulse.path("out.wav");
+    recorder.start(
+        "parec", {"--latency-msec=20", "-d", "test_sink.monitor", "--file-format=wav", recording});
+    ASSERT_TRUE(recorder.waitForStarted(10000));
+    ASSERT_TRUE(waitUntil([&] { return QFile(recording).size() > 44; }, 20000));
+
+    LogCapture log;
+    AudioPlayer player;
+    FinishFlag flag;
+    player.setDelegate(&flag);
+    ASSERT_TRUE(player.initWithData(songData(880, 2.0), nullptr, "pulse"));
+    ASSERT_TRUE(player.play()) << log.lines().join('\n').toStdString();
+    ASSERT_TRUE(waitUntil([&] { return flag.finished; }, 60000))
+        << log.lines().join('\n').toStdString();
+    EXPECT_NEAR(player.currentTime(), 2.0, 0.05);
+    spin(500);
+    recorder.terminate();
+    recorder.waitForFinished(10000);
+
+    const WavData wav = readWav(recording);
+    ASSERT_GT(wav.frames(), 0);
+    auto runs = toneRuns(wav, {440, 660, 880, 1320});
+    double heard880 = 0;
+    for (const ToneRun& r : runs) {
+        EXPECT_TRUE(r.hz == 0 || r.hz == 880) << describe(runs).toStdString();
+        heard880 += r.hz == 880 ? r.seconds : 0;
+    }
+    // The server's blocks may cut the edges; most of the song must be there.
+    EXPECT_GT(heard880, 1.5) << describe(runs).toStdString();
+}
+
+#else
+
+TEST(PulseNoDeviceTest, PlayingWithoutASoundServerLogsAndStaysStopped) {
+    LogCapture log;
+    AudioPlayer player;
+    ASSERT_TRUE(player.initWithData(songData(440, 1.0), nullptr, "pulse"));
+    EXPECT_FALSE(player.play());
+    EXPECT_FALSE(player.isPlaying());
+    spin(200);
+    EXPECT_EQ(player.currentTime(), 0.0);
+    bool logged = false;
+    for (const QString& line : log.lines()) {
+        logged |= line.startsWith("Audio output failed: ");
+    }
+    EXPECT_TRUE(logged) << log.lines().join('\n').toStdString();
+}
+
+#endif
+
+} // namespace

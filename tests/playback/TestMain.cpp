@@ -1,0 +1,11 @@
+// GoogleTest main with a Qt application object, so players, timers and network replies
+// work in tests.
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
