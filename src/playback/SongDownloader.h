@@ -17,6 +17,7 @@
 #include "platform/SharedInstance.h"
 #include "playback/SongMemoryCache.h"
 
+#include <QJsonValue>
 #include <QObject>
 #include <QPointer>
 #include <cstdint>
@@ -26,6 +27,9 @@ class QNetworkAccessManager;
 class QNetworkReply;
 
 namespace sondrel {
+
+// The text form of a song's "aid" (songs are the same when these are equal).
+QString songIdText(const QJsonValue& aid);
 
 class SongDownloader : public QObject, public SharedInstance<SongDownloader> {
     Q_OBJECT
@@ -79,7 +83,6 @@ private:
     void didReceiveResponse(QNetworkReply* reply);
     void didReceiveData(QNetworkReply* reply);
     void didFinish(QNetworkReply* reply);
-    bool transferFinished() const;
 
     // All fields: main thread.
     SongMemoryCache cache;
@@ -89,8 +92,9 @@ private:
     QNetworkAccessManager* network = nullptr;  // child of this object
     QString transferSongId;                    // "aid" of the song the running transfer fetches
     bool responseSeen = false;                 // the running transfer has its response
-    bool transferDone = false; // the running transfer has ended (finished or failed)
-    bool transferOk = false;   // ...and it finished with a 2xx answer
+    bool transferDone = false;        // the running transfer has ended (finished or failed)
+    bool transferOk = false;          // ...and it finished with a 2xx answer
+    std::int64_t lastStartLength = 0; // buffer length when a start was last queued
 
     static inline std::int64_t currentSongDataLength = 0; // process wide, main thread
 };

@@ -8,12 +8,12 @@
 // Thread-safe: every operation takes the cache's own mutex.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <list>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 
 namespace sondrel {
 
@@ -47,7 +47,7 @@ private:
         QByteArray bytes;
         std::list<QString>::iterator position;
     };
-    std::unordered_map<QString, Entry> entries; // guarded by mutex
+    QHash<QString, Entry> entries; // guarded by mutex
 };
 
 } // namespace sondrel

@@ -101,7 +101,7 @@ public:
     QString getCurrentPlayingTimeLeft() const;
 
     // ---- Accessors
-    QTimer* playbackTimer() const { return timer.get(); }
+    QTimer* playbackTimer() const { return timer; }
     const QJsonArray& showList() const { return showSongs; }
     void setShowList(const QJsonArray& list) { showSongs = list; }
     const QJsonArray& playList() const { return playSongs; }
@@ -123,14 +123,22 @@ public:
 private:
     void audioPlayerDidFinishPlaying(AudioPlayer* player, bool successfully) override;
     void tick();
+    void dropTimer();
+
+    // Audio players are freed from the main loop: the one being replaced may be the
+    // caller (its end-of-data callback leads here).
+    struct AudioDeleter {
+        void operator()(CustomAVAudioPlayer* player) const;
+    };
+    using AudioPointer = std::unique_ptr<CustomAVAudioPlayer, AudioDeleter>;
 
     // All fields: main thread.
-    std::unique_ptr<QTimer> timer;
+    QTimer* timer = nullptr; // child of this object; none when stopped
     QJsonArray showSongs;
     QJsonArray playSongs;
     QJsonObject current;
     SongPlayerDelegate* delegateRef = nullptr; // not owned
-    std::unique_ptr<CustomAVAudioPlayer> audio;
+    AudioPointer audio;
     QString outputSpec;
 
     // Process-wide (main thread).

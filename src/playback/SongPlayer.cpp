@@ -1,0 +1,307 @@
+#include "playback/SongPlayer.h"
+
+#include "platform/Log.h"
+#include "playback/SongDownloader.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace sondrel {
+
+void SongPlayer::AudioDeleter::operator()(CustomAVAudioPlayer* player) const {
+    // The player may be the one whose callback is running right now: stop its sound at
+    // once, free it from the main loop.
+    player->setDelegate(nullptr);
+    player->AudioPlayer::stop();
+    player->deleteLater();
+}
+
+SongPlayer::SongPlayer(QObject* parent) : QObject(parent) {
+    becomeSharedInstance(this, "SongPlayer");
+}
+
+SongPlayer::~SongPlayer() {
+    dropTimer();
+    audio.reset();
+    resignSharedInstance(this);
+}
+
+void SongPlayer::resetProcessWideState() {
+    currentSongNumber = 0;
+    shufflePlaying = false;
+    repeatOneSong = false;
+    CustomAVAudioPlayer::resetPausedFlag();
+    std::srand(1); // the sequence of a fresh process, which never seeds rand
+}
+
+// ---- Lists
+
+void SongPlayer::setListOnScreenWithArray(const QJsonArray& songs) {
+    showSongs = songs;
+    if (playSongs.isEmpty()) {
+        playSongs = showSongs;
+    }
+}
+
+void SongPlayer::setListOnScreenAsCurrentPlaylist() {
+    playSongs = showSongs;
+    logLine(QStringLiteral("setListOnScreenAsCurrentPlaylist"));
+    logLine(QStringLiteral("self.playList.count=%1").arg(playSongs.size()));
+    logLine(QStringLiteral("self.showList.count=%1").arg(showSongs.size()));
+}
+
+void SongPlayer::clearPlaylists() {
+    showSongs = QJsonArray();
+    playSongs = QJsonArray();
+}
+
+std::uint64_t SongPlayer::getQuantityFromListOnScreen() const {
+    return std::uint64_t(showSongs.size());
+}
+
+std::uint64_t SongPlayer::getQuantityFromPlayList() const {
+    return std::uint64_t(playSongs.size());
+}
+
+bool SongPlayer::isCurrentPlaylistEqualToListOnScreen() const {
+    return showSongs == playSongs;
+}
+
+bool SongPlayer::isCurrentSongEqualToSongInRowInListOnScreen() const {
+    return isCurrentSongEqualToSongInRow(currentSongNumber);
+}
+
+bool SongPlayer::isCurrentSongEqualToSongInRow(std::uint64_t row) const {
+    if (row >= std::uint64_t(showSongs.size())) {
+        return false;
+    }
+    const QJsonObject song = showSongs.at(qsizetype(row)).toObject();
+    return songIdText(current.value(QLatin1String("aid"))) ==
+           songIdText(song.value(QLatin1String("aid")));
+}
+
+// ---- Current song
+
+void SongPlayer::setSongForPlay(std::uint64_t position) {
+    if (isCurrentPlaylistEqualToListOnScreen() && position == currentSongNumber &&
+        isCurrentSongEqualToSongInRowInListOnScreen()) {
+        playPause(); // the same song chosen again: pause or resume
+    } else {
+        stop();
+        currentSongNumber = position;
+        playPause();
+    }
+    if (isCurrentPlaylistEqualToListOnScreen() && delegateRef) {
+        delegateRef->songPlayerHighlightSongInListWithNumber(position);
+    }
+}
+
+void SongPlayer::setCurrentSong() {
+    current = currentSongNumber < std::uint64_t(playSongs.size())
+                  ? playSongs.at(qsizetype(currentSongNumber)).toObject()
+                  : QJsonObject();
+}
+
+QJsonValue SongPlayer::getCurrentSongID() const {
+    return current.value(QLatin1String("aid"));
+}
+
+QUrl SongPlayer::getCurrentSongURL() const {
+    return QUrl(current.value(QLatin1String("url")).toString());
+}
+
+// ---- Transport
+
+void SongPlayer::playPause() {
+    logLine(QStringLiteral("--playPause--"));
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (audio) {
+        logLine(QStringLiteral("1 "));
+        if (audio->isPlaying()) {
+            logLine(QStringLiteral("2"));
+            audio->pause();
+            if (delegateRef) {
+                delegateRef->songPlayerPaused();
+            }
+        } else {
+            logLine(QStringLiteral("3"));
+            if (downloader &&
+                (downloader->isSongCompletelyDownloaded() || downloader->isInProgress())) {
+                logLine(QStringLiteral("4"));
+                audio->play();
+                if (delegateRef) {
+                    delegateRef->songPlayerPlaying();
+                }
+            } else if (downloader) {
+                downloader->startDownloadingSong();
+            }
+        }
+    } else {
+        logLine(QStringLiteral("5"));
+        if (downloader) {
+            downloader->startDownloadingSong();
+        }
+    }
+}
+
+void SongPlayer::play() {
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    const std::shared_ptr<AudioData> data = downloader ? downloader->getSongData() : nullptr;
+    // A new player for the bytes the previous one played (it ran dry, or several starts
+    // were queued) goes on from where that one is, instead of from the beginning.
+    const double resumeAt = audio && data && audio->data() == data ? audio->currentTime() : 0.0;
+    AudioPointer fresh(new CustomAVAudioPlayer);
+    QString error;
+    const bool made = fresh->initWithData(data, &error, outputSpec);
+    audio.reset();
+    if (!made) {
+        logLine(QStringLiteral("Error play song: %1").arg(error));
+        if (delegateRef) {
+            delegateRef->songPlayerStopped();
+        }
+        return;
+    }
+    audio = std::move(fresh);
+    if (delegateRef) {
+        delegateRef->songPlayerPlaying();
+    }
+    audio->setDelegate(this);
+    setVolume();
+    if (resumeAt > 0) {
+        audio->setCurrentTime(resumeAt);
+    }
+    audio->play();
+    dropTimer();
+    timer = new QTimer(this);
+    timer->setInterval(500);
+    connect(timer, &QTimer::timeout, this, [this] { tick(); });
+    timer->start();
+    if (delegateRef) {
+        delegateRef->songPlayerUpdateCurrentPlaying();
+    }
+}
+
+void SongPlayer::stop() {
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (downloader) {
+        downloader->abortDownloading();
+    }
+    if (audio) {
+        audio->stop();
+        audio.reset();
+    }
+    if (timer) {
+        tick(); // a last tick, which already sees no audio player
+        dropTimer();
+    }
+    if (downloader) {
+        downloader->clearCurrentSongData();
+    }
+    if (delegateRef) {
+        delegateRef->songPlayerStopped();
+    }
+}
+
+void SongPlayer::next() {
+    stop();
+    const std::uint64_t count = getQuantityFromPlayList();
+    if (count == 0) {
+        return;
+    }
+    if (shufflePlaying) {
+        const int r = std::rand();
+        setSongForPlay(std::uint64_t(r) % count);
+        return;
+    }
+    const std::uint64_t k = currentSongNumber;
+    if (k == count - 1) {
+        setSongForPlay(0); // the list wraps: playback never ends by itself
+    } else if (k < count - 1) {
+        setSongForPlay(k + 1);
+    } else {
+        stop(); // the position lies beyond a shorter play list
+    }
+}
+
+void SongPlayer::prev() {
+    stop();
+    const std::uint64_t count = getQuantityFromPlayList();
+    if (count == 0) {
+        return;
+    }
+    setSongForPlay(currentSongNumber != 0 ? currentSongNumber - 1 : count - 1);
+}
+
+void SongPlayer::audioPlayerDidFinishPlaying(AudioPlayer* player, bool /*successfully*/) {
+    if (player != audio.get()) {
+        return;
+    }
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (!downloader || !downloader->isSongCompletelyDownloaded()) {
+        return; // ran dry: the downloader starts it again when more bytes arrive
+    }
+    if (repeatOneSong) {
+        setSongForPlay(currentSongNumber);
+    } else {
+        next();
+    }
+}
+
+void SongPlayer::seekToWithMax(float value, float maximum) {
+    const float d = audio ? float(audio->duration()) : 0.0f;
+    const float t = d / maximum * value;
+    if (!audio || !std::isfinite(t) || t < 0) {
+        return;
+    }
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (downloader && downloader->canISeekToTime(std::uint64_t(t))) {
+        audio->setCurrentTime(t);
+    }
+}
+
+void SongPlayer::setVolume() {
+    const float level = delegateRef ? delegateRef->songPlayerGetVolumeLevel() : 1.0f;
+    if (audio) {
+        audio->setVolume(level);
+    }
+}
+
+bool SongPlayer::isPlaying() const {
+    return audio && audio->isPlaying();
+}
+
+bool SongPlayer::isPaused() const {
+    return audio && audio->isPaused();
+}
+
+float SongPlayer::getCurrentPlayingDuration() const {
+    return audio ? float(audio->duration()) : 0.0f;
+}
+
+float SongPlayer::getCurrentPlayingCurrentTime() const {
+    return audio ? float(audio->currentTime()) : 0.0f;
+}
+
+float SongPlayer::getCurrentPlayingPercentageProgress() const {
+    if (!audio) {
+        return 0.0f;
+    }
+    const double duration = audio->duration();
+    return duration > 0 ? float(audio->currentTime() / duration) : 0.0f;
+}
+
+void SongPlayer::tick() {
+    if (delegateRef) {
+        delegateRef->songPlayerPlaybackTimerTick(timer);
+    }
+}
+
+void SongPlayer::dropTimer() {
+    if (timer) {
+        timer->stop();
+        timer->deleteLater(); // may be the timer whose tick is running
+        timer = nullptr;
+    }
+}
+
+} // namespace sondrel
