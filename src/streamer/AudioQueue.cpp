@@ -1,0 +1,444 @@
+#include "streamer/AudioQueue.h"
+
+#include "platform/Log.h"
+#include "streamer/PacketDecoder.h"
+
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <future>
+
+namespace sondrel {
+namespace {
+
+// How often the queue thread tops up the output while playing.
+constexpr int kPumpIntervalMs = 10;
+
+} // namespace
+
+// The queue's own thread: opens the output, then runs an event loop whose timer and
+// wake-ups drive pump().
+class AudioQueue::Thread : public QThread {
+public:
+    explicit Thread(AudioQueue& queue) : queue(queue) {}
+    std::promise<bool> opened;
+
+    void run() override {
+        QObject receiver;
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(kPumpIntervalMs);
+        QObject::connect(&timer, &QTimer::timeout, &receiver, [this] { queue.pump(); });
+        queue.timer = &timer;
+        const bool ok = queue.openOutput();
+        {
+            std::lock_guard lock(queue.mutex);
+            queue.context = &receiver;
+        }
+        opened.set_value(ok);
+        if (ok) {
+            exec();
+        }
+        {
+            std::lock_guard lock(queue.mutex);
+            queue.context = nullptr;
+        }
+        queue.closeOutput();
+        queue.output.reset();
+        queue.decoder.reset();
+        queue.timer = nullptr;
+    }
+
+private:
+    AudioQueue& queue;
+};
+
+AudioQueue::AudioQueue(const AudioStreamBasicDescription& f, OutputCallback callback,
+                       OutputFactory factory)
+    : format(f), outputFormat{int(f.sampleRate), outputChannelsFor(f)},
+      outputCallback(std::move(callback)), outputFactory(std::move(factory)) {}
+
+OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, OutputCallback callback,
+                               OutputFactory outputFactory, std::unique_ptr<AudioQueue>* out) {
+    QString error;
+    if (format.sampleRate < 1000 || format.sampleRate > 768000 ||
+        !createPacketDecoder(format, {}, &error)) {
+        return kStatusUnsupportedDataFormat;
+    }
+    if (!outputFactory) {
+        outputFactory = [] { return createAudioOutput(); };
+    }
+    std::unique_ptr<AudioQueue> queue(
+        new AudioQueue(format, std::move(callback), std::move(outputFactory)));
+    queue->thread = std::make_unique<Thread>(*queue);
+    std::future<bool> opened = queue->thread->opened.get_future();
+    queue->thread->start();
+    if (!opened.get()) {
+        logLine(QStringLiteral("Audio output failed: %1").arg(queue->deviceError()));
+        queue->dispose(true);
+        return kStatusDeviceFailed;
+    }
+    *out = std::move(queue);
+    return kNoErr;
+}
+
+AudioQueue::~AudioQueue() {
+    dispose(true);
+}
+
+OSStatus AudioQueue::addPropertyListener(std::uint32_t propertyId, PropertyListener listener) {
+    if (propertyId != kAudioQueuePropertyIsRunning) {
+        return kStatusUnsupportedProperty;
+    }
+    std::lock_guard lock(mutex);
+    runningListeners.push_back(std::move(listener));
+    return kNoErr;
+}
+
+OSStatus AudioQueue::allocateBuffer(std::uint32_t byteSize, AudioQueueBufferRef* out) {
+    if (byteSize == 0) {
+        return kStatusQueueInvalid;
+    }
+    auto buffer = std::make_unique<AudioQueueBuffer>();
+    buffer->audioData.resize(byteSize);
+    buffer->audioDataBytesCapacity = byteSize;
+    std::lock_guard lock(mutex);
+    if (disposed) {
+        return kStatusQueueInvalid;
+    }
+    *out = buffer.get();
+    buffers.push_back(std::move(buffer));
+    return kNoErr;
+}
+
+OSStatus AudioQueue::setProperty(std::uint32_t propertyId, const void* data, std::uint32_t size) {
+    if (propertyId != kAudioQueuePropertyMagicCookie) {
+        return kStatusUnsupportedProperty;
+    }
+    std::lock_guard lock(mutex);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    magicCookie.assign(bytes, bytes + size);
+    return kNoErr;
+}
+
+OSStatus AudioQueue::getProperty(std::uint32_t propertyId, std::uint32_t* value) const {
+    if (propertyId != kAudioQueuePropertyIsRunning) {
+        return kStatusUnsupportedProperty;
+    }
+    std::lock_guard lock(mutex);
+    *value = running ? 1 : 0;
+    return kNoErr;
+}
+
+OSStatus AudioQueue::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t count,
+                                   const AudioStreamPacketDescription* descriptions) {
+    {
+        std::lock_guard lock(mutex);
+        const bool ours = std::any_of(buffers.begin(), buffers.end(),
+                                      [&](const auto& b) { return b.get() == buffer; });
+        if (disposed || failed || !ours ||
+            buffer->audioDataByteSize > buffer->audioDataBytesCapacity) {
+            return kStatusQueueInvalid;
+        }
+        buffer->packetDescriptions.assign(descriptions, descriptions + (descriptions ? count : 0));
+        enqueued.push_back(buffer);
+    }
+    wake();
+    return kNoErr;
+}
+
+OSStatus AudioQueue::post(Command command) {
+    {
+        std::lock_guard lock(mutex);
+        if (disposed) {
+            return kStatusQueueInvalid;
+        }
+        if (failed && command == Command::Start) {
+            return kStatusDeviceFailed;
+        }
+        if (command == Command::StopImmediate) {
+            // Buffers enqueued before the stop are dropped; later ones belong to the
+            // next run.
+            droppedBuffers.insert(droppedBuffers.end(), enqueued.begin(), enqueued.end());
+            enqueued.clear();
+            restartPending = true;
+        }
+        commands.push_back(command);
+    }
+    wake();
+    return kNoErr;
+}
+
+OSStatus AudioQueue::start() {
+    return post(Command::Start);
+}
+OSStatus AudioQueue::pause() {
+    return post(Command::Pause);
+}
+OSStatus AudioQueue::stop(bool immediate) {
+    return post(immediate ? Command::StopImmediate : Command::StopDeferred);
+}
+OSStatus AudioQueue::flush() {
+    return post(Command::Flush);
+}
+
+OSStatus AudioQueue::dispose(bool /*immediate*/) {
+    {
+        std::lock_guard lock(mutex);
+        disposed = true;
+    }
+    if (thread) {
+        thread->quit();
+        thread->wait();
+        thread.reset();
+    }
+    return kNoErr;
+}
+
+OSStatus AudioQueue::getCurrentTime(double* sampleTime) const {
+    std::lock_guard lock(mutex);
+    if (disposed) {
+        return kStatusQueueInvalid;
+    }
+    if (!running || restartPending) {
+        return kStatusQueueStopped;
+    }
+    *sampleTime = double(playedFrames);
+    return kNoErr;
+}
+
+bool AudioQueue::deviceFailed() const {
+    std::lock_guard lock(mutex);
+    return failed;
+}
+
+QString AudioQueue::deviceError() const {
+    std::lock_guard lock(mutex);
+    return failure;
+}
+
+void AudioQueue::wake() {
+    std::lock_guard lock(mutex);
+    if (context) {
+        QMetaObject::invokeMethod(
+            context, [this] { pump(); }, Qt::QueuedConnection);
+    }
+}
+
+// ---- the queue thread ----
+
+bool AudioQueue::openOutput() {
+    if (!output) {
+        output = outputFactory();
+    }
+    const bool ok = output && output->start(outputFormat);
+    if (!ok) {
+        std::lock_guard lock(mutex);
+        failed = true;
+        failure = output ? output->errorString() : QStringLiteral("no audio output");
+        return false;
+    }
+    output->pause();
+    outputOpen = true;
+    std::lock_guard lock(mutex);
+    playedFrames = 0;
+    return true;
+}
+
+void AudioQueue::closeOutput() {
+    if (output && outputOpen) {
+        output->stop();
+    }
+    outputOpen = false;
+}
+
+void AudioQueue::setRunning(bool value) {
+    std::vector<PropertyListener> listeners;
+    {
+        std::lock_guard lock(mutex);
+        if (running == value) {
+            return;
+        }
+        running = value;
+        listeners = runningListeners;
+    }
+    for (const auto& listener : listeners) {
+        listener(*this, kAudioQueuePropertyIsRunning);
+    }
+}
+
+void AudioQueue::giveBack(AudioQueueBufferRef buffer) {
+    if (outputCallback) {
+        outputCallback(*this, buffer);
+    }
+}
+
+void AudioQueue::apply(Command command) {
+    switch (command) {
+    case Command::Start:
+        if (!outputOpen && !openOutput()) {
+            break;
+        }
+        {
+            std::lock_guard lock(mutex);
+            restartPending = false;
+        }
+        output->resume();
+        playing = true;
+        timer->start();
+        setRunning(true);
+        break;
+    case Command::Pause:
+        if (playing) {
+            output->pause();
+            playing = false;
+            timer->stop();
+        }
+        break;
+    case Command::StopImmediate: {
+        closeOutput();
+        playing = false;
+        stopWhenDone = false;
+        drainWhenDone = false;
+        timer->stop();
+        staging.clear();
+        stagingRead = 0;
+        if (decoder) {
+            decoder->reset();
+        }
+        std::vector<AudioQueueBufferRef> dropped;
+        {
+            std::lock_guard lock(mutex);
+            dropped.swap(droppedBuffers);
+            playedFrames = 0;
+        }
+        if (current) {
+            dropped.insert(dropped.begin(), current);
+            current = nullptr;
+        }
+        for (AudioQueueBufferRef buffer : dropped) {
+            giveBack(buffer);
+        }
+        setRunning(false);
+        break;
+    }
+    case Command::StopDeferred:
+        stopWhenDone = true;
+        break;
+    case Command::Flush:
+        drainWhenDone = true;
+        break;
+    }
+}
+
+void AudioQueue::pump() {
+    std::vector<Command> todo;
+    {
+        std::lock_guard lock(mutex);
+        todo.swap(commands);
+    }
+    for (Command command : todo) {
+        apply(command);
+    }
+    if (!playing || !output) {
+        return;
+    }
+    writeOut();
+    const std::int64_t heard = output->playedFrames();
+    bool idle = false;
+    {
+        std::lock_guard lock(mutex);
+        playedFrames = heard;
+        idle = enqueued.empty();
+        if (output->failed() && !failed) {
+            failed = true;
+            failure = output->errorString();
+        }
+    }
+    if (stopWhenDone && idle && !current && stagingRead >= staging.size() &&
+        output->bufferedFrames() == 0) {
+        // Everything enqueued has been heard.
+        output->pause();
+        playing = false;
+        stopWhenDone = false;
+        timer->stop();
+        setRunning(false);
+    }
+}
+
+void AudioQueue::writeOut() {
+    const int channels = outputFormat.channels;
+    for (;;) {
+        if (stagingRead < staging.size()) {
+            const std::int64_t left = std::int64_t(staging.size() - stagingRead) * 2;
+            std::int64_t room = std::min(left, output->bytesFree());
+            room -= room % outputFormat.bytesPerFrame();
+            if (room <= 0) {
+                return;
+            }
+            const std::int64_t written =
+                output->write(reinterpret_cast<const char*>(staging.data() + stagingRead), room);
+            stagingRead += std::size_t(std::max<std::int64_t>(written, 0) / 2);
+            if (written < room) {
+                return;
+            }
+            continue;
+        }
+        staging.clear();
+        stagingRead = 0;
+        if (current) {
+            AudioQueueBufferRef done = current;
+            current = nullptr;
+            giveBack(done);
+        }
+        {
+            std::lock_guard lock(mutex);
+            if (!enqueued.empty()) {
+                current = enqueued.front();
+                enqueued.pop_front();
+            }
+        }
+        if (!current) {
+            if (drainWhenDone && decoder) {
+                drainWhenDone = false;
+                decoder->drain(staging);
+                if (!staging.empty()) {
+                    continue;
+                }
+            }
+            return;
+        }
+        if (!decoder) {
+            std::vector<std::uint8_t> cookie;
+            {
+                std::lock_guard lock(mutex);
+                cookie = magicCookie;
+            }
+            QString error;
+            decoder = createPacketDecoder(format, cookie, &error);
+            if (!decoder) {
+                logLine(QStringLiteral("Audio decoder failed: %1").arg(error));
+                std::lock_guard lock(mutex);
+                failed = true;
+                failure = error;
+                continue; // buffers still go back so the feeder never waits for ever
+            }
+        }
+        const std::uint8_t* data = current->audioData.data();
+        if (current->packetDescriptions.empty()) {
+            decoder->decode(data, current->audioDataByteSize, staging);
+        } else {
+            for (const AudioStreamPacketDescription& d : current->packetDescriptions) {
+                if (d.startOffset >= 0 &&
+                    std::uint64_t(d.startOffset) + d.dataByteSize <= current->audioDataByteSize) {
+                    decoder->decode(data + d.startOffset, d.dataByteSize, staging);
+                }
+            }
+        }
+        staging.resize(staging.size() - staging.size() % std::size_t(channels));
+    }
+}
+
+} // namespace sondrel
