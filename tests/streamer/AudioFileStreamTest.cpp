@@ -1,0 +1,287 @@
+// The push parser on real files (LAME MP3, FFmpeg ADTS, hand-written WAV/AIFF), fed in
+// one piece and in small pieces, and on broken input.
+
+#include "streamer/AudioFileStream.h"
+
+#include "StreamTestAudio.h"
+#include "streamer/AudioStreamer.h"
+#include "streamer/StreamHeaders.h"
+
+#include <gtest/gtest.h>
+
+namespace sondrel::test {
+namespace {
+
+struct Parsed {
+    OSStatus status = kNoErr;
+    std::vector<std::uint32_t> properties; // in the order they were announced
+    AudioStreamBasicDescription format{};
+    std::int64_t dataOffset = -1;
+    std::uint64_t byteCount = 0;
+    bool byteCountKnown = false;
+    std::uint32_t upperBound = 0;
+    std::vector<std::uint8_t> cookie;
+    std::vector<QByteArray> packets; // each compressed packet, or PCM blocks
+    QByteArray pcmBytes;             // PCM packets joined
+    int callsWithoutDescriptions = 0;
+};
+
+Parsed parse(const QByteArray& file, std::uint32_t hint, int pieceSize) {
+    Parsed out;
+    std::unique_ptr<AudioFileStream> stream;
+    out.status = AudioFileStream::open(
+        [&](AudioFileStream& s, std::uint32_t id) {
+            out.properties.push_back(id);
+            std::uint32_t size = 0;
+            if (id == kPropertyDataFormat) {
+                size = sizeof out.format;
+                s.getProperty(id, &size, &out.format);
+            } else if (id == kPropertyDataOffset) {
+                size = 8;
+                s.getProperty(id, &size, &out.dataOffset);
+            } else if (id == kPropertyAudioDataByteCount) {
+                size = 8;
+                out.byteCountKnown = s.getProperty(id, &size, &out.byteCount) == kNoErr;
+            } else if (id == kPropertyReadyToProducePackets) {
+                size = 4;
+                s.getProperty(kPropertyPacketSizeUpperBound, &size, &out.upperBound);
+                if (s.getPropertyInfo(kPropertyMagicCookieData, &size) == kNoErr) {
+                    out.cookie.resize(size);
+                    s.getProperty(kPropertyMagicCookieData, &size, out.cookie.data());
+                }
+            }
+        },
+        [&](const void* data, std::uint32_t bytes, std::uint32_t count,
+            const AudioStreamPacketDescription* descriptions) {
+            const char* p = static_cast<const char*>(data);
+            if (!descriptions) {
+                ++out.callsWithoutDescriptions;
+                out.pcmBytes.append(p, bytes);
+                return;
+            }
+            for (std::uint32_t i = 0; i < count; ++i) {
+                out.packets.emplace_back(p + descriptions[i].startOffset,
+                                         qsizetype(descriptions[i].dataByteSize));
+            }
+        },
+        hint, &stream);
+    if (out.status) {
+        return out;
+    }
+    for (qsizetype at = 0; at < file.size(); at += pieceSize) {
+        const auto n = std::min<qsizetype>(pieceSize, file.size() - at);
+        out.status = stream->parseBytes(file.constData() + at, std::uint32_t(n), false);
+        if (out.status) {
+            break;
+        }
+    }
+    return out;
+}
+
+QByteArray pcmBytesLE(const std::vector<std::int16_t>& pcm) {
+    return QByteArray(reinterpret_cast<const char*>(pcm.data()), qsizetype(pcm.size() * 2));
+}
+
+TEST(AudioFileStream, EveryFormatGivesTheSamePacketsInOnePieceAndInSmallPieces) {
+    const auto pcm = tonePcm({{440, 0.5}});
+    struct Row {
+        const char* name;
+        QByteArray file;
+        std::uint32_t hint;
+        std::uint32_t formatId;
+        std::uint32_t framesPerPacket;
+    };
+    const Row rows[] = {
+        {"mp3 cbr", encodeMp3(pcm, 44100, 2, false), kAudioFileMP3Type, kFormatMPEGLayer3, 1152},
+        {"mp3 vbr", encodeMp3(pcm, 44100, 2, true), kAudioFileMP3Type, kFormatMPEGLayer3, 1152},
+        {"mp3 id3", id3Tag(300000) + encodeMp3(pcm, 44100, 2, false), kAudioFileMP3Type,
+         kFormatMPEGLayer3, 1152},
+        {"adts", encodeAdts(pcm, 44100, 2), kAudioFileAAC_ADTSType, kFormatMPEG4AAC, 1024},
+        {"wav", makeWav(pcm, 44100, 2), kAudioFileWAVEType, kFormatLinearPCM, 1},
+        {"aiff", makeAiff(pcm, 44100, 2), kAudioFileAIFFType, kFormatLinearPCM, 1},
+        {"aifc sowt", makeAiff(pcm, 44100, 2, true), kAudioFileAIFCType, kFormatLinearPCM, 1},
+        // Container signatures win over a wrong hint.
+        {"wav hinted mp3", makeWav(pcm, 44100, 2), kAudioFileMP3Type, kFormatLinearPCM, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Parsed whole = parse(row.file, row.hint, int(row.file.size()));
+        ASSERT_EQ(whole.status, kNoErr);
+        EXPECT_EQ(whole.format.formatId, row.formatId);
+        EXPECT_EQ(whole.format.sampleRate, 44100);
+        EXPECT_EQ(whole.format.channelsPerFrame, 2u);
+        EXPECT_EQ(whole.format.framesPerPacket, row.framesPerPacket);
+        ASSERT_FALSE(whole.properties.empty());
+        EXPECT_EQ(whole.properties.back(), kPropertyReadyToProducePackets);
+        ASSERT_GE(whole.dataOffset, 0);
+        if (row.formatId == kFormatLinearPCM) {
+            // PCM comes without descriptions and exactly as written (both byte orders).
+            EXPECT_TRUE(whole.packets.empty());
+            EXPECT_TRUE(whole.byteCountKnown);
+            EXPECT_EQ(whole.byteCount, std::uint64_t(pcm.size() * 2));
+            EXPECT_EQ(whole.pcmBytes.size(), qsizetype(pcm.size() * 2));
+            if (row.file.startsWith("RIFF") || std::string(row.name) == "aifc sowt") {
+                EXPECT_EQ(whole.pcmBytes, pcmBytesLE(pcm));
+            }
+            EXPECT_EQ(row.file.mid(whole.dataOffset, 16), whole.pcmBytes.left(16));
+        } else {
+            // About 0.5 s of frames (plus encoder delay), none above the bound.
+            EXPECT_GE(whole.packets.size(), 19u);
+            EXPECT_LE(whole.packets.size(), 30u);
+            for (const QByteArray& p : whole.packets) {
+                EXPECT_LE(std::uint32_t(p.size()), whole.upperBound);
+            }
+        }
+        for (int piece : {1, 7, 2048}) {
+            SCOPED_TRACE(piece);
+            const Parsed split = parse(row.file, row.hint, piece);
+            ASSERT_EQ(split.status, kNoErr);
+            EXPECT_EQ(split.packets, whole.packets);
+            EXPECT_EQ(split.pcmBytes, whole.pcmBytes);
+            EXPECT_EQ(split.dataOffset, whole.dataOffset);
+        }
+    }
+}
+
+TEST(AudioFileStream, Mp3HeadersGiveOffsetCountAndFirstAudioFrame) {
+    const auto pcm = tonePcm({{440, 1.0}});
+    const QByteArray mp3 = encodeMp3(pcm, 44100, 2, true);
+    const auto first = readMpegFrameHeader(reinterpret_cast<const std::uint8_t*>(mp3.data()), 4);
+    ASSERT_TRUE(first);
+    const auto xing =
+        readXingHeader(*first, reinterpret_cast<const std::uint8_t*>(mp3.data()), first->frameSize);
+    ASSERT_TRUE(xing && xing->hasBytes && xing->hasFrames);
+
+    for (int tagSize : {0, 10, 250000}) {
+        SCOPED_TRACE(tagSize);
+        const QByteArray file = (tagSize ? id3Tag(tagSize) : QByteArray()) + mp3;
+        const Parsed p = parse(file, kAudioFileMP3Type, 1000);
+        ASSERT_EQ(p.status, kNoErr);
+        // The Info frame is skipped: the data starts at the first audio frame.
+        EXPECT_EQ(p.dataOffset, tagSize + qsizetype(first->frameSize));
+        EXPECT_TRUE(p.byteCountKnown);
+        EXPECT_EQ(p.byteCount + first->frameSize, xing->bytes);
+        EXPECT_EQ(p.packets.size(), xing->frames);
+        EXPECT_EQ(p.packets.front(), file.mid(p.dataOffset, p.packets.front().size()));
+    }
+}
+
+TEST(AudioFileStream, AdtsPacketsAreRawFramesWithTheirConfig) {
+    const QByteArray aac = encodeAdts(tonePcm({{440, 0.3}}), 44100, 2);
+    const Parsed p = parse(aac, kAudioFileAAC_ADTSType, 333);
+    ASSERT_EQ(p.status, kNoErr);
+    // AAC LC, 44.1 kHz (index 4), two channels.
+    EXPECT_EQ(p.cookie, (std::vector<std::uint8_t>{0x12, 0x10}));
+    qsizetype total = 0;
+    for (const QByteArray& packet : p.packets) {
+        total += packet.size() + 7;
+    }
+    EXPECT_EQ(total, aac.size()); // every frame, headers taken off
+}
+
+TEST(AudioFileStream, HintsItCannotParseAreRefusedAtOpen) {
+    for (std::uint32_t hint :
+         {kAudioFileM4AType, kAudioFileMPEG4Type, kAudioFileCAFType, fourCC("zzzz")}) {
+        std::unique_ptr<AudioFileStream> stream;
+        EXPECT_EQ(AudioFileStream::open({}, {}, hint, &stream), kStatusUnsupportedFileType);
+        EXPECT_FALSE(stream);
+    }
+}
+
+TEST(AudioFileStream, BrokenInputFailsOrWaitsButNeverProducesBadPackets) {
+    const auto pcm = tonePcm({{440, 0.1}});
+    QByteArray zeroChannels = makeWav(pcm, 44100, 2);
+    zeroChannels[22] = 0;
+    QByteArray ulaw = makeAiff(pcm, 44100, 2, true);
+    ulaw.replace("sowt", "ulaw");
+    QByteArray hugeFmt = makeWav(pcm, 44100, 2);
+    hugeFmt[16] = char(0xFF);
+    hugeFmt[17] = char(0xFF);
+    hugeFmt[18] = char(0xFF);
+    QByteArray dataBeforeFmt("RIFF\x10\0\0\0WAVEdata\x04\0\0\0abcd", 24);
+    QByteArray badSsndOffset = makeAiff(pcm, 44100, 2);
+    const qsizetype ssnd = badSsndOffset.indexOf("SSND");
+    badSsndOffset[ssnd + 8] = char(0x7F);
+    struct Row {
+        const char* name;
+        QByteArray bytes;
+        std::uint32_t hint;
+        bool fails;
+    };
+    const Row rows[] = {
+        {"wav without channels", zeroChannels, kAudioFileWAVEType, true},
+        {"aifc with an unknown codec", ulaw, kAudioFileAIFCType, true},
+        {"wav fmt chunk too large", hugeFmt, kAudioFileWAVEType, true},
+        {"wav data before fmt", dataBeforeFmt, kAudioFileWAVEType, true},
+        {"aiff sound offset past its chunk", badSsndOffset, kAudioFileAIFFType, true},
+        {"riff that is no wave", QByteArray("RIFF\0\0\0\0AVI LIST", 16), kAudioFileWAVEType, true},
+        {"text as mp3", QByteArray(4000, 'x'), kAudioFileMP3Type, false},
+        {"truncated wav header", makeWav(pcm, 44100, 2).left(30), kAudioFileWAVEType, false},
+        {"id3 tag without audio", id3Tag(5000), kAudioFileMP3Type, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Parsed p = parse(row.bytes, row.hint, 64);
+        EXPECT_EQ(p.status != kNoErr, row.fails);
+        EXPECT_TRUE(p.packets.empty());
+        EXPECT_TRUE(p.pcmBytes.isEmpty());
+    }
+    // Leading junk is searched for a frame only so far.
+    const Parsed junk = parse(QByteArray(1100000, 'x'), kAudioFileMP3Type, 65536);
+    EXPECT_EQ(junk.status, kStatusInvalidFile);
+}
+
+TEST(AudioFileStream, SeekIsExactForPcmAndResumesAtTheGivenPacket) {
+    const auto pcm = tonePcm({{440, 0.2}});
+    const QByteArray wav = makeWav(pcm, 44100, 2);
+    QByteArray after;
+    std::unique_ptr<AudioFileStream> stream;
+    ASSERT_EQ(AudioFileStream::open(
+                  {},
+                  [&](const void* data, std::uint32_t bytes, std::uint32_t,
+                      const AudioStreamPacketDescription*) {
+                      after.append(static_cast<const char*>(data), bytes);
+                  },
+                  kAudioFileWAVEType, &stream),
+              kNoErr);
+    ASSERT_EQ(stream->parseBytes(wav.constData(), 100, false), kNoErr);
+    std::int64_t offset = -1;
+    bool estimated = true;
+    ASSERT_EQ(stream->seek(1000, &offset, &estimated), kNoErr);
+    EXPECT_FALSE(estimated);
+    EXPECT_EQ(offset, 4000);
+    after.clear();
+    std::int64_t dataOffset = 0;
+    std::uint32_t size = 8;
+    ASSERT_EQ(stream->getProperty(kPropertyDataOffset, &size, &dataOffset), kNoErr);
+    // The bytes of a ranged request starting there: an odd split must not shift frames.
+    const QByteArray tail = wav.mid(dataOffset + offset);
+    ASSERT_EQ(stream->parseBytes(tail.constData(), 3, true), kNoErr);
+    ASSERT_EQ(stream->parseBytes(tail.constData() + 3, std::uint32_t(tail.size() - 3), false),
+              kNoErr);
+    EXPECT_EQ(after, pcmBytesLE(pcm).mid(4000));
+}
+
+TEST(AudioStreamerNames, HintsAndErrorTextsFollowTheirTables) {
+    const std::pair<const char*, std::uint32_t> hints[] = {
+        {"mp3", kAudioFileMP3Type},      {"wav", kAudioFileWAVEType},
+        {"aifc", kAudioFileAIFCType},    {"aiff", kAudioFileAIFFType},
+        {"m4a", kAudioFileM4AType},      {"mp4", kAudioFileMPEG4Type},
+        {"caf", kAudioFileCAFType},      {"aac", kAudioFileAAC_ADTSType},
+        {"MP3", kAudioFileAAC_ADTSType}, {"", kAudioFileAAC_ADTSType},
+        {"ogg", kAudioFileAAC_ADTSType},
+    };
+    for (const auto& [extension, hint] : hints) {
+        EXPECT_EQ(AudioStreamer::hintForFileExtension(QString::fromLatin1(extension)), hint)
+            << extension;
+    }
+    EXPECT_EQ(AudioStreamer::stringForErrorCode(0), "No error.");
+    EXPECT_EQ(AudioStreamer::stringForErrorCode(7), "No audio data found.");
+    EXPECT_EQ(AudioStreamer::stringForErrorCode(21),
+              "Audio packets are larger than kAQDefaultBufSize.");
+    EXPECT_EQ(AudioStreamer::stringForErrorCode(22), "Audio playback failed");
+    EXPECT_EQ(AudioStreamer::stringForErrorCode(-1), "Audio playback failed");
+}
+
+} // namespace
+} // namespace sondrel::test

@@ -1,0 +1,243 @@
+#include "StreamTestAudio.h"
+
+#include <cmath>
+#include <cstring>
+#include <lame/lame.h>
+#include <numbers>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+}
+
+namespace sondrel::test {
+namespace {
+
+void putBE32(QByteArray& b, std::uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) {
+        b.append(char((v >> s) & 0xFF));
+    }
+}
+void putBE16(QByteArray& b, std::uint16_t v) {
+    b.append(char(v >> 8));
+    b.append(char(v & 0xFF));
+}
+void putLE32(QByteArray& b, std::uint32_t v) {
+    for (int s = 0; s <= 24; s += 8) {
+        b.append(char((v >> s) & 0xFF));
+    }
+}
+void putLE16(QByteArray& b, std::uint16_t v) {
+    b.append(char(v & 0xFF));
+    b.append(char(v >> 8));
+}
+
+// 80-bit extended float of a whole positive number (AIFF sample rates).
+QByteArray extended80(std::uint32_t value) {
+    int exponent = 16383 + 31;
+    std::uint64_t mantissa = std::uint64_t(value) << 32;
+    while (!(mantissa & (std::uint64_t(1) << 63))) {
+        mantissa <<= 1;
+        --exponent;
+    }
+    QByteArray b;
+    putBE16(b, std::uint16_t(exponent));
+    putBE32(b, std::uint32_t(mantissa >> 32));
+    putBE32(b, std::uint32_t(mantissa));
+    return b;
+}
+
+} // namespace
+
+std::vector<std::int16_t> tonePcm(const std::vector<ToneSegment>& segments, int sampleRate,
+                                  int channels) {
+    std::vector<std::int16_t> pcm;
+    for (const ToneSegment& s : segments) {
+        const auto frames = std::int64_t(std::llround(s.seconds * sampleRate));
+        for (std::int64_t i = 0; i < frames; ++i) {
+            const double v = 0.5 * std::sin(2 * std::numbers::pi * s.hz * double(i) / sampleRate);
+            for (int c = 0; c < channels; ++c) {
+                pcm.push_back(std::int16_t(std::lround(v * 32767)));
+            }
+        }
+    }
+    return pcm;
+}
+
+QByteArray encodeMp3(const std::vector<std::int16_t>& pcm, int sampleRate, int channels, bool vbr,
+                     bool infoTag) {
+    lame_t lame = lame_init();
+    lame_set_in_samplerate(lame, sampleRate);
+    lame_set_out_samplerate(lame, sampleRate);
+    lame_set_num_channels(lame, channels);
+    lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
+    if (vbr) {
+        lame_set_VBR(lame, vbr_default);
+        lame_set_VBR_quality(lame, 2);
+    } else {
+        lame_set_brate(lame, 128);
+    }
+    lame_set_quality(lame, 7);
+    lame_set_bWriteVbrTag(lame, infoTag ? 1 : 0);
+    lame_init_params(lame);
+    const int frames = int(pcm.size()) / channels;
+    std::vector<short> samples(pcm.begin(), pcm.end());
+    std::vector<unsigned char> out(std::size_t(frames) * 5 / 4 + 7200 + 16384);
+    QByteArray mp3;
+    int n = channels == 1 ? lame_encode_buffer(lame, samples.data(), samples.data(), frames,
+                                               out.data(), int(out.size()))
+                          : lame_encode_buffer_interleaved(lame, samples.data(), frames, out.data(),
+                                                           int(out.size()));
+    mp3.append(reinterpret_cast<const char*>(out.data()), n);
+    n = lame_encode_flush(lame, out.data(), int(out.size()));
+    mp3.append(reinterpret_cast<const char*>(out.data()), n);
+    if (infoTag) {
+        unsigned char tag[4096];
+        const std::size_t size = lame_get_lametag_frame(lame, tag, sizeof tag);
+        if (size > 0 && size <= std::size_t(mp3.size())) {
+            std::memcpy(mp3.data(), tag, size);
+        }
+    }
+    lame_close(lame);
+    return mp3;
+}
+
+QByteArray encodeAdts(const std::vector<std::int16_t>& pcm, int sampleRate, int channels) {
+    av_log_set_level(AV_LOG_ERROR);
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->sample_rate = sampleRate;
+    av_channel_layout_default(&ctx->ch_layout, channels);
+    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    ctx->bit_rate = 128000;
+    ctx->profile = FF_PROFILE_AAC_LOW;
+    QByteArray out;
+    if (avcodec_open2(ctx, codec, nullptr) < 0) {
+        avcodec_free_context(&ctx);
+        return out;
+    }
+    int rateIndex = 4;
+    const int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000};
+    for (int i = 0; i < 9; ++i) {
+        if (rates[i] == sampleRate) {
+            rateIndex = i;
+        }
+    }
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    auto drain = [&] {
+        while (avcodec_receive_packet(ctx, packet) == 0) {
+            const int length = packet->size + 7;
+            const unsigned char header[7] = {
+                0xFF,
+                0xF1,
+                static_cast<unsigned char>((1 << 6) | (rateIndex << 2) | (channels >> 2)),
+                static_cast<unsigned char>(((channels & 3) << 6) | (length >> 11)),
+                static_cast<unsigned char>((length >> 3) & 0xFF),
+                static_cast<unsigned char>(((length & 7) << 5) | 0x1F),
+                0xFC};
+            out.append(reinterpret_cast<const char*>(header), 7);
+            out.append(reinterpret_cast<const char*>(packet->data), packet->size);
+            av_packet_unref(packet);
+        }
+    };
+    const int total = int(pcm.size()) / channels;
+    for (int at = 0; at < total; at += ctx->frame_size) {
+        frame->nb_samples = std::min(ctx->frame_size, total - at);
+        frame->format = ctx->sample_fmt;
+        av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
+        frame->sample_rate = sampleRate;
+        av_frame_get_buffer(frame, 0);
+        for (int c = 0; c < channels; ++c) {
+            auto* plane = reinterpret_cast<float*>(frame->extended_data[c]);
+            for (int i = 0; i < frame->nb_samples; ++i) {
+                plane[i] = float(pcm[std::size_t((at + i) * channels + c)]) / 32768.0f;
+            }
+        }
+        avcodec_send_frame(ctx, frame);
+        av_frame_unref(frame);
+        drain();
+    }
+    avcodec_send_frame(ctx, nullptr);
+    drain();
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&ctx);
+    return out;
+}
+
+QByteArray makeWav(const std::vector<std::int16_t>& pcm, int sampleRate, int channels) {
+    const auto dataBytes = std::uint32_t(pcm.size() * 2);
+    QByteArray b("RIFF");
+    putLE32(b, 36 + dataBytes + 12);
+    b.append("WAVEfmt ");
+    putLE32(b, 16);
+    putLE16(b, 1);
+    putLE16(b, std::uint16_t(channels));
+    putLE32(b, std::uint32_t(sampleRate));
+    putLE32(b, std::uint32_t(sampleRate * channels * 2));
+    putLE16(b, std::uint16_t(channels * 2));
+    putLE16(b, 16);
+    // A chunk the parser must step over.
+    b.append("LIST");
+    putLE32(b, 4);
+    b.append("INFO");
+    b.append("data");
+    putLE32(b, dataBytes);
+    for (std::int16_t s : pcm) {
+        putLE16(b, std::uint16_t(s));
+    }
+    return b;
+}
+
+QByteArray makeAiff(const std::vector<std::int16_t>& pcm, int sampleRate, int channels,
+                    bool aifcSowt) {
+    QByteArray comm;
+    putBE16(comm, std::uint16_t(channels));
+    putBE32(comm, std::uint32_t(pcm.size() / std::size_t(channels)));
+    putBE16(comm, 16);
+    comm.append(extended80(std::uint32_t(sampleRate)));
+    if (aifcSowt) {
+        comm.append("sowt");
+        comm.append(char(0)); // empty name, padded to even
+        comm.append(char(0));
+    }
+    QByteArray body(aifcSowt ? "AIFC" : "AIFF");
+    if (aifcSowt) {
+        body.append("FVER");
+        putBE32(body, 4);
+        putBE32(body, 0xA2805140u);
+    }
+    body.append("COMM");
+    putBE32(body, std::uint32_t(comm.size()));
+    body.append(comm);
+    body.append("SSND");
+    putBE32(body, std::uint32_t(8 + pcm.size() * 2));
+    putBE32(body, 0);
+    putBE32(body, 0);
+    for (std::int16_t s : pcm) {
+        if (aifcSowt) {
+            putLE16(body, std::uint16_t(s));
+        } else {
+            putBE16(body, std::uint16_t(s));
+        }
+    }
+    QByteArray file("FORM");
+    putBE32(file, std::uint32_t(body.size()));
+    file.append(body);
+    return file;
+}
+
+QByteArray id3Tag(int size) {
+    const int body = size - 10;
+    QByteArray tag("ID3\x03\x00\x00", 6);
+    tag.append(char((body >> 21) & 0x7F));
+    tag.append(char((body >> 14) & 0x7F));
+    tag.append(char((body >> 7) & 0x7F));
+    tag.append(char(body & 0x7F));
+    tag.append(QByteArray(body, '\0'));
+    return tag;
+}
+
+} // namespace sondrel::test

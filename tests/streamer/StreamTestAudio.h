@@ -1,0 +1,30 @@
+#pragma once
+// Test files for the stream player, made here from deterministic tones: MP3 (CBR or
+// VBR, through LAME), ADTS AAC (FFmpeg's encoder), WAV, AIFF and AIFC (written by hand).
+
+#include <QByteArray>
+#include <cstdint>
+#include <vector>
+
+namespace sondrel::test {
+
+struct ToneSegment {
+    double hz = 440;
+    double seconds = 1;
+};
+
+// Interleaved 16-bit samples of the segments one after the other, amplitude 0.5.
+std::vector<std::int16_t> tonePcm(const std::vector<ToneSegment>& segments, int sampleRate = 44100,
+                                  int channels = 2);
+
+QByteArray encodeMp3(const std::vector<std::int16_t>& pcm, int sampleRate, int channels, bool vbr,
+                     bool infoTag = true);
+QByteArray encodeAdts(const std::vector<std::int16_t>& pcm, int sampleRate, int channels);
+QByteArray makeWav(const std::vector<std::int16_t>& pcm, int sampleRate, int channels);
+// AIFF (big-endian samples) or AIFC with 'sowt' (little-endian samples).
+QByteArray makeAiff(const std::vector<std::int16_t>& pcm, int sampleRate, int channels,
+                    bool aifcSowt = false);
+// An ID3v2.3 tag of `size` bytes in all (padding inside).
+QByteArray id3Tag(int size);
+
+} // namespace sondrel::test
