@@ -2,6 +2,8 @@
 
 #include "platform/Network.h"
 #include "shell/SettingsStore.h"
+#include "shell/SongStoreContext.h"
+#include "shell/SongStoreCoordinator.h"
 
 #include <QWidget>
 
@@ -13,6 +15,8 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
 
 AppDelegate::~AppDelegate() {
     resignSharedInstance(this);
+    context.reset(); // before the coordinator whose connection it uses
+    coordinator.reset();
 }
 
 QVariant AppDelegate::getObjectWithKey(const QString& key) {

@@ -1,19 +1,32 @@
 #pragma once
 // The application delegate: the process-wide shared instance that answers the
 // application's launch and activation events and the notification centre's question,
-// and fronts the settings store for the rest of the player.
+// fronts the settings store for the rest of the player, and owns the song cache store's
+// stack (model, coordinator, context), built lazily on the first request for the
+// context, with the save command and the question whether the player may quit.
 //
 // Lives on the main thread; the two settings operations may be called from any thread.
+// The stack fields belong to the main thread.
 
 #include "platform/SharedInstance.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QVariant>
+#include <memory>
 
+class QCoreApplication;
+class QUndoStack;
 class QWidget;
 
 namespace sondrel {
+
+class SongStoreContext;
+class SongStoreCoordinator;
+class SongStoreModel;
+struct StoreError;
+
+inline constexpr const char* kSongStoreFileName = "Sondrel.storedata";
 
 class AppDelegate : public QObject, public SharedInstance<AppDelegate> {
     Q_OBJECT
@@ -42,9 +55,48 @@ public:
 
     bool isNotificationCenterDelegate() const { return notificationDelegate; }
 
+    // --- Song cache store stack (main thread) ---
+
+    // The application data folder ($XDG_DATA_HOME/<application id>); not created here.
+    QString applicationFilesDirectory() const;
+    // The object model (built into the player).
+    const SongStoreModel* managedObjectModel();
+    // The coordinator over "Sondrel.storedata", made on first use: creates a missing data
+    // folder, presents error 101 when a file stands in its place, presents the store's
+    // own error when the file cannot be used. Null on failure (the next call tries again).
+    SongStoreCoordinator* persistentStoreCoordinator();
+    // The one context; presents error 9999 and answers null when there is no coordinator.
+    SongStoreContext* managedObjectContext();
+    // The context's undo manager (builds the stack).
+    QUndoStack* windowWillReturnUndoManager(QWidget* window);
+    // The menu's save command: commits pending edits and saves; presents a failure.
+    void saveAction(QObject* sender = nullptr);
+
+    enum class TerminateReply { TerminateNow, TerminateCancel };
+    // Saves unsaved changes before quitting. When saving fails the error is presented,
+    // then the user is asked "Could not save changes while quitting. Quit anyway?".
+    TerminateReply applicationShouldTerminate(QObject* application = nullptr);
+    // Puts applicationShouldTerminate in front of every quit request of `app`: a
+    // cancelled answer drops the request.
+    void watchApplicationQuit(QCoreApplication* app);
+
+    // Shows the error in a message box (logged as well); answers whether the error was
+    // dealt with, which a message box without recovery options never does. Without a
+    // widget application the error is only logged.
+    bool presentError(const StoreError& error);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QPointer<QWidget> windowRef;
     bool notificationDelegate = false;
+
+    // Stack, main thread. The context goes before the coordinator it uses.
+    const SongStoreModel* model = nullptr;
+    std::unique_ptr<SongStoreCoordinator> coordinator;
+    std::unique_ptr<SongStoreContext> context;
+    bool askingToTerminate = false;
 };
 
 } // namespace sondrel
