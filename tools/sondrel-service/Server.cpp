@@ -6,7 +6,10 @@
 #include "Routes.h"
 #include "ServiceState.h"
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <future>
 #include <httplib.h>
 #include <iostream>
 #include <memory>
@@ -19,6 +22,8 @@ constexpr const char* kHost = "127.0.0.1";
 // Worker threads per listener: each open connection holds one, and the fault tests
 // keep some stalled on purpose.
 constexpr std::size_t kWorkers = 48;
+// How long a stop waits for the workers to end.
+constexpr auto kStopWait = std::chrono::milliseconds(300);
 
 void configure(httplib::Server& server, ServiceState& state, const char* scheme, bool control) {
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
@@ -77,11 +82,13 @@ std::string infoJson(const ServiceState& state, const std::string& certificatePa
     return w.str() + "\n";
 }
 
-bool waitUntilRunning(const httplib::Server& server, const std::thread& thread) {
+bool waitUntilRunning(const httplib::Server& server, const std::future<void>& listening) {
     for (int i = 0; i < 1000 && !server.is_running(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (listening.wait_for(std::chrono::milliseconds(5)) == std::future_status::ready) {
+            return false; // the listener gave up
+        }
     }
-    return server.is_running() && thread.joinable();
+    return server.is_running();
 }
 
 } // namespace
@@ -117,19 +124,31 @@ int runServer(ServiceState& state, const TlsIdentity& identity) {
     state.setOrigins({"https://" + std::string(kHost) + ":" + std::to_string(httpsPort),
                       "http://" + std::string(kHost) + ":" + std::to_string(httpPort)});
 
-    std::thread httpsThread([&] { https.listen_after_bind(); });
-    std::thread httpThread([&] { http.listen_after_bind(); });
+    // Each listener returns once it has stopped and all its workers have ended.
+    std::future<void> httpsListening =
+        std::async(std::launch::async, [&] { https.listen_after_bind(); });
+    std::future<void> httpListening =
+        std::async(std::launch::async, [&] { http.listen_after_bind(); });
+    // Stops accepting and ends stalled transfers. True when every worker has ended in
+    // time; a worker may sit in an idle keep-alive connection for a few seconds more.
     auto shutdown = [&] {
         state.stop();
         https.stop();
         http.stop();
-        httpsThread.join();
-        httpThread.join();
+        const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+        return httpsListening.wait_until(deadline) == std::future_status::ready &&
+               httpListening.wait_until(deadline) == std::future_status::ready;
     };
-    if (!waitUntilRunning(https, httpsThread) || !waitUntilRunning(http, httpThread)) {
+    auto exitNow = [](int code) {
+        // Idle keep-alive connections would keep their workers for seconds: nothing is
+        // left to save, so leave without waiting for them.
+        std::cerr.flush();
+        std::cout.flush();
+        std::_Exit(code);
+    };
+    if (!waitUntilRunning(https, httpsListening) || !waitUntilRunning(http, httpListening)) {
         std::cerr << "sondrel-service: the listeners did not start\n";
-        shutdown();
-        return 1;
+        exitNow(1);
     }
 
     const std::string info = infoJson(state, identity.certificatePath);
@@ -140,8 +159,7 @@ int runServer(ServiceState& state, const TlsIdentity& identity) {
     }
     if (const std::string error = writeFileAtomically(infoPath, info); !error.empty()) {
         std::cerr << "sondrel-service: " << error << "\n";
-        shutdown();
-        return 1;
+        exitNow(1);
     }
     std::cerr << "sondrel-service: " << state.origins().https << " and " << state.origins().http
               << ", " << state.library().songs().size() << " songs, information in " << infoPath
@@ -155,13 +173,16 @@ int runServer(ServiceState& state, const TlsIdentity& identity) {
     int signal = 0;
     sigwait(&set, &signal);
 
-    shutdown();
+    const bool allEnded = shutdown();
     // Remove the information file only if it is still ours (another service may have
     // replaced it since).
     if (readWholeFile(infoPath) == info) {
         std::remove(infoPath.c_str());
     }
     std::cerr << "sondrel-service: stopped\n";
+    if (!allEnded) {
+        exitNow(0);
+    }
     return 0;
 }
 

@@ -207,10 +207,9 @@ std::optional<std::int64_t> ServiceState::sessionUser(const std::string& session
     return it->second;
 }
 
-std::string ServiceState::logoutHash(const std::string& session) const {
-    // Derived from the session id, so only a page served to that session knows it.
+std::string ServiceState::pageHash(const std::string& text) const {
     std::uint64_t h = 1469598103934665603ULL;
-    for (char c : session) {
+    for (char c : text) {
         h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     }
     static constexpr char kHex[] = "0123456789abcdef";

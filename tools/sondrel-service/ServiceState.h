@@ -99,8 +99,9 @@ public:
     // Sign-in sessions (the session cookie's value) and the per-user grants.
     std::string openSession(std::int64_t userId);
     std::optional<std::int64_t> sessionUser(const std::string& session) const;
-    // The logout link's hash for a session (a value only that session's feed shows).
-    std::string logoutHash(const std::string& session) const;
+    // A short hex digest of `text` (a purpose and a session id): the hash that grant
+    // and logout links carry, so only pages shown to that session hold valid links.
+    std::string pageHash(const std::string& text) const;
     void closeSession(const std::string& session);
     bool granted(std::int64_t userId) const;
     void grant(std::int64_t userId);
