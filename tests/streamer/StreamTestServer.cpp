@@ -1,4 +1,6 @@
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
 #include "StreamTestServer.h"
 
 #include <QDir>
