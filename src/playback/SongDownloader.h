@@ -72,11 +72,13 @@ public:
     QObject* delegate() const { return delegateRef; }
     void setDelegate(QObject* d) { delegateRef = d; } // not owned; nothing is sent to it
     const std::shared_ptr<AudioData>& currentSongData() const { return buffer; }
+    void setCurrentSongData(std::shared_ptr<AudioData> data) { buffer = std::move(data); }
     QNetworkReply* theConnection() const { return theConnectionRef; }
 
     // Bytes expected for the current song (-1 when the response gave no length), process
     // wide.
     static std::int64_t currentSongDataLengthValue() { return currentSongDataLength; }
+    static void setCurrentSongDataLength(std::int64_t bytes) { currentSongDataLength = bytes; }
     static void resetProcessWideState() { currentSongDataLength = 0; }
 
 private:

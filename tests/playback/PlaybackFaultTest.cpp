@@ -1,0 +1,110 @@
+// Songs that arrive broken: each is logged as it should be, nothing crashes, and the
+// player still plays the next song chosen.
+
+#include "PlaybackFixture.h"
+
+using namespace sondrel;
+using namespace sondrel::test;
+
+namespace {
+
+class PlaybackFaults : public PlaybackFixture {
+protected:
+    bool logged(const LogCapture& log, const QString& prefix) const {
+        for (const QString& line : log.lines()) {
+            if (line.startsWith(prefix)) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+struct FaultRow {
+    const char* name;
+    const char* query;
+    const char* logPrefix; // a line that must be logged
+    bool songPlays;        // some of song 0's tone is heard
+    bool cached;           // the answer ends in the memory cache
+};
+
+const FaultRow kFaults[] = {
+    {"connection dropped mid-song", "fault=drop&after=12000", "didFailWithError: ", true, false},
+    {"stall past the time-out", "fault=stall&after=12000&seconds=15", "didFailWithError: ", true,
+     false},
+    {"404 with an HTML body", "status=404", "Error play song: ", false, false},
+    {"500 with an HTML body", "status=500", "Error play song: ", false, false},
+    {"garbage bytes", "fault=garbage", "Error play song: ", false, true},
+    {"no Content-Length", "chunked=1", "--playPause--", true, true},
+    {"300 KB ID3 tag", "id3pad=300000", "--playPause--", true, true},
+};
+
+} // namespace
+
+TEST_F(PlaybackFaults, EachBrokenSongIsLoggedAndTheNextSongPlays) {
+    for (const FaultRow& row : kFaults) {
+        SCOPED_TRACE(row.name);
+        // A fresh downloader per row: its memory cache must not answer for song 0.
+        player->stop();
+        downloader.reset();
+        downloader = std::make_unique<SongDownloader>();
+        recorder.events.clear();
+        LogCapture log;
+        const std::int64_t heardBefore = readWav(wavPath()).frames();
+        player->setListOnScreenWithArray(songs({{0, row.query}}));
+        player->setListOnScreenAsCurrentPlaylist();
+        player->setSongForPlay(0);
+        // The transfer ends one way or the other (the stall after the 10 s time-out).
+        ASSERT_TRUE(waitUntil([&] { return logged(log, row.logPrefix); }, 60000))
+            << log.lines().join('\n').toStdString();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return logged(log, "didFailWithError: ") ||
+                       downloader->isSongCompletelyDownloaded();
+            },
+            60000));
+        if (row.songPlays) {
+            ASSERT_TRUE(waitUntil([&] {
+                const WavData wav = readWav(wavPath());
+                return wav.frames() > heardBefore + 22050 &&
+                       dominantTone(wav, wav.frames() - 4410, 4410, tones()) == 300;
+            })) << recorder.story().toStdString();
+        }
+        EXPECT_EQ(downloader->songsCache().count(), row.cached ? 1 : 0);
+        // The user moves on (or, for a song that completed, the player already did).
+        if (recorder.count("now 1") == 0) {
+            player->setSongForPlay(1);
+        }
+        ASSERT_TRUE(waitForEvents("now 1", 1)) << recorder.story().toStdString();
+        ASSERT_TRUE(waitUntil([&] {
+            const WavData wav = readWav(wavPath());
+            return wav.frames() > 4410 &&
+                   dominantTone(wav, wav.frames() - 4410, 4410, tones()) == 400;
+        })) << recorder.story().toStdString();
+    }
+}
+
+TEST_F(PlaybackFaults, ASecondStartCancelsTheRunningTransfer) {
+    // Song 0 crawls; choosing it again before it plays and then song 1 never mixes bytes.
+    player->setListOnScreenWithArray(songs({{0, "rate=500"}}));
+    player->setSongForPlay(0);
+    ASSERT_TRUE(waitUntil([&] { return requestsFor(0) == 1; }));
+    player->playPause(); // no audio player yet: starts the download again
+    ASSERT_TRUE(waitUntil([&] { return requestsFor(0) == 2; }));
+    player->setSongForPlay(1);
+    ASSERT_TRUE(waitForEvents("now 1", 1));
+    ASSERT_TRUE(waitUntil([&] { return downloader->isSongCompletelyDownloaded(); }));
+    // The buffer holds song 1 exactly as the service has it.
+    int status = 0;
+    const QByteArray original = service->httpGet("/audio/100002.mp3", &status);
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(downloader->getSongData()->bytes, original);
+    // A position beyond the play list does nothing.
+    player->stop();
+    LogCapture log;
+    const int before = int(service->requestTargets("/audio/").size());
+    player->setSongForPlay(17);
+    spin(300);
+    EXPECT_EQ(int(service->requestTargets("/audio/").size()), before);
+    EXPECT_FALSE(player->isPlaying());
+}
