@@ -16,6 +16,7 @@
 namespace sondrel {
 namespace {
 
+using test::committedRows;
 using test::DataHome;
 using test::MessageBoxAnswerer;
 
@@ -24,23 +25,6 @@ void addSong(SongStoreContext* moc, qlonglong aid, qlonglong owner, const QStrin
     EntitySongs().addOrUpdateWithAid(aid, owner, QStringLiteral("Artist"), title, 187,
                                      QStringLiteral("http://127.0.0.1/%1.mp3").arg(aid),
                                      QStringLiteral("0"), num, {}, moc);
-}
-
-// Counts the rows committed to the file, through a connection of its own.
-int committedRows(const QString& file) {
-    sqlite3* db = nullptr;
-    int rows = -1;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Songs", -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW) {
-            rows = sqlite3_column_int(s, 0);
-        }
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return rows;
 }
 
 QStringList titles(const QList<EntitySongs>& songs) {

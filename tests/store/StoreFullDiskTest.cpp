@@ -40,20 +40,6 @@ private:
     QTemporaryDir dir;
 };
 
-int committedRows(const QString& file) {
-    sqlite3* db = nullptr;
-    int rows = -1;
-    sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Songs", -1, &s, nullptr) == SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_ROW) {
-        rows = sqlite3_column_int(s, 0);
-    }
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    return rows;
-}
-
 TEST(SongStoreFullDisk, SaveFailsWithTheDialogAndKeepsTheStoreReadable) {
     SmallDisk disk;
     if (!disk.mounted) {
@@ -67,7 +53,7 @@ TEST(SongStoreFullDisk, SaveFailsWithTheDialogAndKeepsTheStoreReadable) {
         ASSERT_TRUE(moc);
         EntitySongs().addOrUpdateWithAid(1, 1, {}, QStringLiteral("fits"), {}, {}, {}, 0, {}, moc);
         delegate.saveAction();
-        ASSERT_EQ(committedRows(store), 1);
+        ASSERT_EQ(test::committedRows(store), 1);
 
         // Far more than the disk holds.
         for (int i = 2; i < 3000; ++i) {
@@ -90,7 +76,7 @@ TEST(SongStoreFullDisk, SaveFailsWithTheDialogAndKeepsTheStoreReadable) {
     }
     qunsetenv("XDG_DATA_HOME");
     // What was saved before is still there and whole.
-    EXPECT_EQ(committedRows(store), 1);
+    EXPECT_EQ(test::committedRows(store), 1);
 }
 
 } // namespace

@@ -4,11 +4,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <sqlite3.h>
 
 namespace sondrel::test {
 
@@ -75,5 +77,23 @@ private:
     QTimer timer;
     QPointer<QMessageBox> handled;
 };
+
+// Counts the rows committed to the store file, through a connection of its own (-1 when
+// the file cannot be read).
+inline int committedRows(const QString& file) {
+    sqlite3* db = nullptr;
+    int rows = -1;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Songs", -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            rows = sqlite3_column_int(s, 0);
+        }
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return rows;
+}
 
 } // namespace sondrel::test
