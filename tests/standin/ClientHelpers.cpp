@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
@@ -22,6 +24,23 @@ QNetworkAccessManager& manager() {
     static QNetworkAccessManager* m = new QNetworkAccessManager(QCoreApplication::instance());
     return *m;
 }
+
+} // namespace
+
+void clearCookies() {
+    manager().setCookieJar(new QNetworkCookieJar);
+}
+
+QStringList hrefs(const QByteArray& html) {
+    QStringList out;
+    static const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
+    for (auto it = href.globalMatch(QString::fromUtf8(html)); it.hasNext();) {
+        out << it.next().captured(1).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    }
+    return out;
+}
+
+namespace {
 
 QNetworkRequest makeRequest(const QUrl& url, const Headers& headers, bool followRedirects) {
     QNetworkRequest request(url);

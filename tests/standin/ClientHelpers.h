@@ -40,6 +40,12 @@ inline Reply fetch(const QString& url, const Headers& headers = {}) {
     return fetch(QUrl(url), headers);
 }
 
+// Gives the shared network manager an empty cookie jar.
+void clearCookies();
+
+// The href values of a page's links, with "&amp;" turned back into "&".
+QStringList hrefs(const QByteArray& html);
+
 // A GET in progress, for watching a transfer as it goes. Aborted when destroyed.
 class Download {
 public:
