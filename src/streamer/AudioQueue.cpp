@@ -155,7 +155,7 @@ OSStatus AudioQueue::post(Command command) {
         if (disposed) {
             return kStatusQueueInvalid;
         }
-        if (failed && command == Command::Start) {
+        if (failed && (command == Command::Start || command == Command::Pause)) {
             return kStatusDeviceFailed;
         }
         if (command == Command::StopImmediate) {

@@ -195,14 +195,24 @@ void AudioStreamer::handleReadFromStream(QNetworkReply* reply, StreamEvent event
         }
     }
     if (eventType == StreamEvent::Error) {
-        // What arrived before the failure is still audio worth parsing.
-        handleBytesAvailable();
         logLine(QStringLiteral("Stream failed: %1").arg(reply->errorString()));
         failWithErrorCode(AS_AUDIO_DATA_NOT_FOUND);
-    } else if (eventType == StreamEvent::End) {
-        handleEndOfStream();
     } else {
+        // One read per event, like a read stream: the loop gets its turn (seeks, stop)
+        // between reads, and the event comes again while bytes are left.
         handleBytesAvailable();
+        bool more = false;
+        {
+            std::lock_guard guard(lock);
+            more = stream == reply && !isFinishingLocked() && reply->bytesAvailable() > 0;
+        }
+        if (more) {
+            QMetaObject::invokeMethod(
+                reply, [this, reply, eventType] { handleReadFromStream(reply, eventType); },
+                Qt::QueuedConnection);
+        } else if (eventType == StreamEvent::End) {
+            handleEndOfStream();
+        }
     }
     std::lock_guard guard(lock);
     if (runLoop) {
@@ -211,7 +221,6 @@ void AudioStreamer::handleReadFromStream(QNetworkReply* reply, StreamEvent event
 }
 
 void AudioStreamer::handleEndOfStream() {
-    handleBytesAvailable(); // bytes still held by the reply
     bool flushLast = false;
     {
         std::lock_guard guard(lock);
@@ -311,7 +320,7 @@ void AudioStreamer::handleBytesAvailable() {
         }
     }
     char bytes[kAQDefaultBufSize];
-    for (;;) {
+    {
         qint64 length = 0;
         bool discontinuity = false;
         {
@@ -336,7 +345,7 @@ void AudioStreamer::handleBytesAvailable() {
             start += skip;
             length -= skip;
             if (length == 0) {
-                continue;
+                return;
             }
         }
         // The parser calls back into the streamer, which takes the lock itself.

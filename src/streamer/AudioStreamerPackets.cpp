@@ -314,6 +314,8 @@ void AudioStreamer::handlePropertyChangeForQueue(AudioQueue& queue, std::uint32_
         setStateLocked(Playing);
     } else if (streamerState == Stopping && running) {
         // The start of a queue that is already asked to stop: its stop follows.
+    } else if (!running && streamerStopReason == StoppingTemporarily) {
+        // The queue stopped for a seek, after the new request went out.
     } else {
         logLine(QStringLiteral("AudioQueue changed state in unexpected way."));
     }
