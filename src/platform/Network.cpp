@@ -21,19 +21,16 @@ bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie>& cookies, co
     return QNetworkCookieJar::setCookiesFromUrl(cookies, url);
 }
 
-bool SharedCookieJar::insertCookie(const QNetworkCookie& cookie) {
+void SharedCookieJar::addCookie(const QNetworkCookie& cookie) {
     std::lock_guard lock(mutex);
-    return QNetworkCookieJar::insertCookie(cookie);
+    if (!QNetworkCookieJar::updateCookie(cookie)) {
+        QNetworkCookieJar::insertCookie(cookie);
+    }
 }
 
-bool SharedCookieJar::updateCookie(const QNetworkCookie& cookie) {
+void SharedCookieJar::removeCookie(const QNetworkCookie& cookie) {
     std::lock_guard lock(mutex);
-    return QNetworkCookieJar::updateCookie(cookie);
-}
-
-bool SharedCookieJar::deleteCookie(const QNetworkCookie& cookie) {
-    std::lock_guard lock(mutex);
-    return QNetworkCookieJar::deleteCookie(cookie);
+    QNetworkCookieJar::deleteCookie(cookie);
 }
 
 QList<QNetworkCookie> SharedCookieJar::cookies() const {

@@ -27,11 +27,14 @@ class SharedCookieJar : public QNetworkCookieJar {
 public:
     using QNetworkCookieJar::QNetworkCookieJar;
 
+    // What network managers call, from any thread.
     QList<QNetworkCookie> cookiesForUrl(const QUrl& url) const override;
     bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override;
-    bool insertCookie(const QNetworkCookie& cookie) override;
-    bool updateCookie(const QNetworkCookie& cookie) override;
-    bool deleteCookie(const QNetworkCookie& cookie) override;
+
+    // Mirroring from the web view. (The base class's insertCookie/deleteCookie are not
+    // overridden: setCookiesFromUrl calls them while the lock is held.)
+    void addCookie(const QNetworkCookie& cookie);
+    void removeCookie(const QNetworkCookie& cookie);
 
     QList<QNetworkCookie> cookies() const;
     void clear();

@@ -1,0 +1,130 @@
+// The sign-in web view against a real HTTP server on loopback: loads report their
+// initial address, reload starts from the redirected address, and the engine's cookies
+// reach the shared jar.
+
+#include "platform/webview/WebView.h"
+
+#include "platform/Network.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QNetworkCookie>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <thread>
+
+namespace {
+
+class LoopbackServer {
+public:
+    LoopbackServer() {
+        server.Get("/start", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/final#access_token=abc&user_id=7");
+        });
+        server.Get("/final", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body>final</body></html>", "text/html");
+        });
+        server.Get("/login", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "session=s1; Path=/");
+            res.set_content("<html><body>signed in</body></html>", "text/html");
+        });
+        server.Get("/logout", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "session=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
+            res.set_content("<html><body>signed out</body></html>", "text/html");
+        });
+        port = server.bind_to_any_port("127.0.0.1");
+        thread = std::thread([this] { server.listen_after_bind(); });
+        // stop() is a no-op until the listening loop runs: wait for it.
+        while (!server.is_running()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~LoopbackServer() {
+        server.stop();
+        thread.join();
+    }
+    QUrl url(const char* path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path)));
+    }
+
+private:
+    httplib::Server server;
+    int port = 0;
+    std::thread thread;
+};
+
+bool spinUntil(const std::function<bool()>& done, int ms = 60000) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+class WebViewTest : public ::testing::Test {
+protected:
+    LoopbackServer server;
+    QWidget container;
+    sondrel::WebView web{&container};
+    QList<QUrl> commits;
+    QList<QUrl> finishes;
+
+    void SetUp() override {
+        QObject::connect(&web, &sondrel::WebView::didCommitLoad,
+                         [this](const QUrl& u) { commits << u; });
+        QObject::connect(&web, &sondrel::WebView::didFinishLoad,
+                         [this](const QUrl& u) { finishes << u; });
+    }
+};
+
+TEST_F(WebViewTest, EngineStartsOnlyWhenFirstNeeded) {
+    EXPECT_FALSE(web.isCreated());
+    web.setVisible(false);
+    EXPECT_FALSE(web.isCreated()) << "hiding the view does not start the engine";
+    EXPECT_TRUE(web.currentUrl().isEmpty());
+}
+
+TEST_F(WebViewTest, LoadsReportTheirInitialAddressAndReloadStartsFromTheRedirect) {
+    web.loadRequest(server.url("/start"));
+    ASSERT_TRUE(spinUntil([&] { return !finishes.isEmpty(); }));
+    EXPECT_EQ(commits.value(0), server.url("/start"));
+    EXPECT_EQ(finishes.value(0), server.url("/start"))
+        << "the initial address, before the redirect";
+    EXPECT_TRUE(web.currentUrl().toString().contains(QStringLiteral("access_token=abc")))
+        << web.currentUrl().toString().toStdString();
+
+    finishes.clear();
+    web.reload();
+    ASSERT_TRUE(spinUntil([&] { return !finishes.isEmpty(); }));
+    EXPECT_TRUE(
+        finishes.value(0).toString().contains(QStringLiteral("/final#access_token=abc&user_id=7")))
+        << finishes.value(0).toString().toStdString();
+}
+
+TEST_F(WebViewTest, EngineCookiesAreMirroredIntoTheSharedJar) {
+    auto hasSession = [&] {
+        for (const QNetworkCookie& cookie :
+             sondrel::sharedCookieJar().cookiesForUrl(server.url("/feed"))) {
+            if (cookie.name() == "session" && cookie.value() == "s1") {
+                return true;
+            }
+        }
+        return false;
+    };
+    web.loadRequest(server.url("/login"));
+    ASSERT_TRUE(spinUntil(hasSession))
+        << "a cookie set in the web view reaches background requests";
+    web.loadRequest(server.url("/logout"));
+    ASSERT_TRUE(spinUntil([&] { return !hasSession(); })) << "a removed cookie leaves the jar";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    sondrel::prepareWebEngineEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
