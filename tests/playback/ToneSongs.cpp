@@ -31,7 +31,7 @@ QByteArray makeToneMp3(const ToneSpec& spec) {
     lame_set_out_samplerate(lame, spec.sampleRate);
     lame_set_num_channels(lame, spec.channels);
     lame_set_mode(lame, spec.channels == 1 ? MONO : JOINT_STEREO);
-    lame_set_brate(lame, 128);
+    lame_set_brate(lame, spec.kbps);
     lame_set_quality(lame, 7);
     lame_set_bWriteVbrTag(lame, spec.infoTag ? 1 : 0);
     lame_init_params(lame);

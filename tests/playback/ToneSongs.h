@@ -16,6 +16,7 @@ struct ToneSpec {
     int channels = 2;
     bool infoTag = true;     // the Xing/Info frame that states the exact length
     int id3PaddingBytes = 0; // an ID3v2 tag of about this size in front
+    int kbps = 128;
 };
 
 // An MP3 file of a sine tone.

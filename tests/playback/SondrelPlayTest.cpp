@@ -1,0 +1,140 @@
+// sondrel-play as a user runs it: a list file, commands on stdin, events on stdout.
+
+#include "PlaybackTestSupport.h"
+#include "ToneSongs.h"
+#include "common/StandInService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace sondrel::test;
+
+namespace {
+
+QString playBinary() {
+    return qEnvironmentVariable("SONDREL_BINARY_DIR") + "/tools/sondrel-play/sondrel-play";
+}
+
+class SondrelPlay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        service = std::make_unique<StandInService>(
+            QStringList{"--demo-count", "3", "--demo-seconds", "2"});
+        ASSERT_TRUE(service->isReady()) << service->errorString().toStdString();
+    }
+    void TearDown() override {
+        if (play.state() != QProcess::NotRunning) {
+            play.kill();
+            play.waitForFinished(5000);
+        }
+    }
+    void start(const QStringList& extra) {
+        play.setProcessChannelMode(QProcess::SeparateChannels);
+        play.start(playBinary(), extra);
+        ASSERT_TRUE(play.waitForStarted(10000)) << play.errorString().toStdString();
+    }
+    // Collects stdout lines until one equals or starts with `prefix`.
+    bool waitForLine(const QString& prefix, int timeoutMs = 30000) {
+        return waitUntil(
+            [&] {
+                while (play.canReadLine()) {
+                    lines << QString::fromUtf8(play.readLine()).trimmed();
+                }
+                for (int i = seen; i < lines.size(); ++i) {
+                    if (lines[i].startsWith(prefix)) {
+                        seen = i + 1;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+    }
+    void send(const char* command) { play.write(QByteArray(command) + '\n'); }
+
+    std::unique_ptr<StandInService> service;
+    QTemporaryDir dir;
+    QProcess play;
+    QStringList lines;
+    int seen = 0;
+};
+
+} // namespace
+
+TEST_F(SondrelPlay, PlaysAListFileAndAnswersCommands) {
+    // A plain array of the service's records, each kept whole.
+    const QString list = dir.filePath("list.json");
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(service->library()).toJson());
+    f.close();
+    const QString wav = dir.filePath("out.wav");
+    start({"--list", list, "--autoplay", "--ticks", "--output", "wav:" + wav});
+    ASSERT_TRUE(waitForLine("playing")) << lines.join('\n').toStdString();
+    ASSERT_TRUE(waitForLine("now 0 ")) << lines.join('\n').toStdString();
+    ASSERT_TRUE(waitForLine("tick -00:0"));
+    send("row 2");
+    ASSERT_TRUE(waitForLine("stopped"));
+    ASSERT_TRUE(waitForLine("now 2 "));
+    ASSERT_TRUE(waitForLine("highlight 2"));
+    send("p");
+    ASSERT_TRUE(waitForLine("paused"));
+    send("volume 50");
+    send("p");
+    ASSERT_TRUE(waitForLine("playing"));
+    // End of input does not quit: the list goes on (2 wraps to 0).
+    play.closeWriteChannel();
+    ASSERT_TRUE(waitForLine("now 0 ", 60000)) << lines.join('\n').toStdString();
+    EXPECT_EQ(play.state(), QProcess::Running);
+    play.terminate();
+    play.waitForFinished(10000);
+    const auto runs = toneRuns(readWav(wav), {300, 400, 500});
+    std::vector<double> order;
+    for (const ToneRun& r : runs) {
+        if (r.hz != 0) {
+            order.push_back(r.hz);
+        }
+    }
+    ASSERT_GE(order.size(), 2u) << describe(runs).toStdString();
+    EXPECT_EQ(order[0], 300);
+    EXPECT_EQ(order[1], 500);
+}
+
+TEST_F(SondrelPlay, FetchesTheOwnListFromTheServiceAndQuitsOnQ) {
+    start({"--api", service->apiOrigin(), "--token", "demo-token", "--ca-cert",
+           service->certificatePath(), "--output", "null"});
+    send("n");
+    ASSERT_TRUE(waitForLine("now 1 ")) << lines.join('\n').toStdString();
+    send("b");
+    ASSERT_TRUE(waitForLine("now 0 "));
+    send("q");
+    ASSERT_TRUE(play.waitForFinished(20000));
+    EXPECT_EQ(play.exitCode(), 0);
+    EXPECT_EQ(service->requestTargets("/method/audio.get").size(), 1);
+}
+
+TEST_F(SondrelPlay, BadArgumentsAreRefusedWithAReason) {
+    const struct {
+        QStringList args;
+        int code;
+        const char* says;
+    } rows[] = {
+        {{"--help"}, 0, "Commands on stdin"},
+        {{}, 2, "give either --list"},
+        {{"--list", "/nonexistent.json"}, 2, "cannot read"},
+        {{"--list", playBinary()}, 2, "no song list"},
+        {{"--list", "x", "--volume", "101"}, 2, "--volume"},
+    };
+    for (const auto& row : rows) {
+        QProcess p;
+        p.start(playBinary(), row.args);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), row.code) << row.args.join(' ').toStdString();
+        const QString all = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        EXPECT_TRUE(all.contains(row.says)) << all.toStdString();
+    }
+}
