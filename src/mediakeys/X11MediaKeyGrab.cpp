@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+// xkb.h names a field "explicit"; C++ needs another name for it.
+#define explicit xkb_explicit
+#include <xcb/xkb.h>
+#undef explicit
 
 namespace sondrel {
 namespace {
@@ -33,6 +37,25 @@ std::unique_ptr<X11MediaKeyGrab> X11MediaKeyGrab::create(const QByteArray& displ
 X11MediaKeyGrab::X11MediaKeyGrab(std::unique_ptr<x11::Connection> c, Callback cb)
     : connection(std::move(c)), callback(std::move(cb)) {
     reloadKeyboardMap();
+    useDetectableAutoRepeat();
+}
+
+void X11MediaKeyGrab::useDetectableAutoRepeat() {
+    // Without it the server sends each repeat of a held key as a release and a press,
+    // and the press may arrive later than the release.
+    xcb_connection_t* c = connection->get();
+    const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(c, &xcb_xkb_id);
+    if (!xkb || !xkb->present) {
+        return;
+    }
+    xcb_xkb_use_extension_reply_t* use =
+        xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr);
+    if (use && use->supported) {
+        const std::uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+        std::free(xcb_xkb_per_client_flags_reply(
+            c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
+    }
+    std::free(use);
 }
 
 X11MediaKeyGrab::~X11MediaKeyGrab() {
@@ -107,7 +130,10 @@ void X11MediaKeyGrab::setEnabled(bool enable) {
         }
     } else {
         ungrabAll();
-        xcb_flush(connection->get());
+        // Wait until the server has released the keys, so that whoever learns the tap is
+        // off can count on keys pressed from then on reaching other clients.
+        std::free(xcb_get_input_focus_reply(connection->get(),
+                                            xcb_get_input_focus(connection->get()), nullptr));
     }
     setEnabledState(enable);
 }

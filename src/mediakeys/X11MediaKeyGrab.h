@@ -89,6 +89,7 @@ private:
     bool grabAll(QString* error);
     void ungrabAll();
     void reloadKeyboardMap();
+    void useDetectableAutoRepeat();
     void handle(xcb_generic_event_t* event);
     void handleKey(const TapKeyEvent& key);
     void setEnabledState(bool value);

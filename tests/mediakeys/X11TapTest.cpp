@@ -6,6 +6,7 @@
 #include "mediakeys/MediaKeyExampleApp.h"
 #include "mediakeys/MprisService.h"
 #include "mediakeys/SPMediaKeyTap.h"
+#include "mediakeys/X11MediaKeyGrab.h"
 #include "mediakeys/X11Support.h"
 #include "platform/Log.h"
 #include "shell/AppDelegate.h"
@@ -15,6 +16,7 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -66,14 +68,22 @@ protected:
         qputenv("DISPLAY", display.toLocal8Bit());
         qunsetenv("XDG_SESSION_TYPE");
 
-        ASSERT_TRUE(
-            windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}));
+        // openbox runs its startup command once it manages the screen.
+        ASSERT_TRUE(windowManager.start(
+            QStringLiteral("openbox"), {QStringLiteral("--sm-disable"), QStringLiteral("--startup"),
+                                        QStringLiteral("echo openbox-ready")}));
+        ASSERT_TRUE(waitUntil([&] {
+                        while (windowManager.get().canReadLine()) {
+                            if (windowManager.get().readLine().trimmed() == "openbox-ready") {
+                                return true;
+                            }
+                        }
+                        return windowManager.get().state() == QProcess::NotRunning;
+                    }) &&
+                    windowManager.get().state() == QProcess::Running)
+            << "openbox did not start";
         x = x11::Connection::open(display.toLocal8Bit(), nullptr);
         ASSERT_TRUE(x);
-        const xcb_atom_t check = x->atom("_NET_SUPPORTING_WM_CHECK");
-        ASSERT_TRUE(waitUntil([&] {
-            return x11::windowCardinal(*x, x->root(), check).has_value();
-        })) << "openbox did not start";
 
         SPMediaKeyTap::registerDefaultMediaKeyUserBundleIdentifiers();
         AppDelegate::saveObjectWithKey(false, QStringLiteral("SPIgnoreMediaKeys"));
@@ -125,6 +135,11 @@ protected:
 
     void activate(const QString& window) {
         tool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+        const xcb_atom_t active = x->atom("_NET_ACTIVE_WINDOW");
+        ASSERT_TRUE(waitUntil([&] {
+            return x11::windowCardinal(*x, x->root(), active) == window.toUInt();
+        })) << "window "
+            << window.toStdString() << " did not come to the front";
     }
 
     void press(const char* keysym) { tool({QStringLiteral("key"), QString::fromLatin1(keysym)}); }
@@ -341,4 +356,55 @@ TEST_F(X11Tap, TheApplicationObjectForwardsNothingWhileTheGlobalTapIsUsed) {
     EXPECT_EQ(player.keyEvents.size(), 2U);
     app->setMediaKeyDelegate(nullptr);
     AppDelegate::saveObjectWithKey(false, QStringLiteral("SPIgnoreMediaKeys"));
+}
+
+TEST_F(X11Tap, HeldNextKeySkipsOncePerRepeatAndItsReleaseDoesNothing) {
+    startTap();
+    startTerminal(QStringLiteral("Otherapp"));
+    tool({QStringLiteral("keydown"), QStringLiteral("XF86AudioNext")});
+    // The server repeats the held key; each repeat arrives as another press.
+    const bool repeated = waitUntil([&] { return player.calls.size() >= 3; });
+    tool({QStringLiteral("keyup"), QStringLiteral("XF86AudioNext")});
+    ASSERT_TRUE(repeated) << "the X server did not repeat the held key";
+    ASSERT_TRUE(waitUntil([&] { return !player.keyEvents.back().isPressed(); }));
+
+    const MediaKeyEvent& first = player.keyEvents.front();
+    EXPECT_EQ(first, MediaKeyEvent::make(NX_KEYTYPE_FAST, true));
+    int repeats = 0;
+    for (std::size_t i = 1; i + 1 < player.keyEvents.size(); ++i) {
+        EXPECT_EQ(player.keyEvents[i], MediaKeyEvent::make(NX_KEYTYPE_FAST, true, true)) << i;
+        ++repeats;
+    }
+    EXPECT_EQ(player.keyEvents.back(), MediaKeyEvent::make(NX_KEYTYPE_FAST, false));
+    EXPECT_EQ(player.calls, QStringList(repeats + 1, QStringLiteral("next")));
+}
+
+TEST_F(X11Tap, SlowCallbackSwitchesTheGrabOffWithTheTimeoutNotice) {
+    startTerminal(QStringLiteral("Otherapp"));
+    std::vector<std::uint32_t> seen;
+    QString error;
+    std::unique_ptr<X11MediaKeyGrab> grab = X11MediaKeyGrab::create(
+        display.toLocal8Bit(),
+        [&](X11MediaKeyGrab& tap, std::uint32_t type, const TapKeyEvent* event) {
+            seen.push_back(type);
+            if (event && seen.size() == 1) {
+                // Longer than the desktop allows a callback to hold the keyboard.
+                QThread::msleep(X11MediaKeyGrab::kCallbackTimeout.count() + 500);
+            }
+            if (type == kTapDisabledByTimeout) {
+                EXPECT_FALSE(tap.isEnabled());
+            }
+            return TapVerdict::Drop;
+        },
+        &error);
+    ASSERT_TRUE(grab) << error.toStdString();
+
+    press("XF86AudioPlay");
+    ASSERT_TRUE(waitUntil([&] {
+        grab->dispatchEvents();
+        return seen.size() >= 2;
+    }));
+    EXPECT_EQ(seen[0], 14U);
+    EXPECT_EQ(seen[1], kTapDisabledByTimeout);
+    EXPECT_FALSE(grab->isEnabled());
 }
