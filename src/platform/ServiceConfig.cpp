@@ -56,8 +56,9 @@ QString withoutTrailingSlash(QString origin) {
 }
 
 std::mutex configMutex;
-ServiceConfig currentConfig; // guarded by configMutex
-bool configSet = false;      // guarded by configMutex
+ServiceConfig currentConfig;              // guarded by configMutex
+bool configSet = false;                   // guarded by configMutex
+QList<QSslCertificate> extraCertificates; // guarded by configMutex
 
 } // namespace
 
@@ -135,7 +136,14 @@ bool trustExtraCertificate(const QString& pemPath) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.addCaCertificates(certificates);
     QSslConfiguration::setDefaultConfiguration(tls);
+    std::lock_guard lock(configMutex);
+    extraCertificates.append(certificates);
     return true;
+}
+
+QList<QSslCertificate> extraTrustedCertificates() {
+    std::lock_guard lock(configMutex);
+    return extraCertificates;
 }
 
 } // namespace sondrel

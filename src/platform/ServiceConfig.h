@@ -18,6 +18,8 @@
 //
 // Origins carry no trailing slash ("https://127.0.0.1:47443").
 
+#include <QList>
+#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 
@@ -54,5 +56,10 @@ void setServiceConfig(const ServiceConfig& config);
 // process trusts, on top of the system's. Verification stays on. Returns false (and
 // logs) when the file holds no certificate.
 bool trustExtraCertificate(const QString& pemPath);
+
+// The certificates trusted so far through trustExtraCertificate(). The web engine does
+// not use Qt's trust store, so the sign-in view accepts a server certificate only when
+// it is one of these.
+QList<QSslCertificate> extraTrustedCertificates();
 
 } // namespace sondrel

@@ -4,11 +4,14 @@
 
 #include "platform/webview/WebView.h"
 
+#include "common/StandInService.h"
 #include "platform/Network.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QNetworkCookie>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -117,6 +120,36 @@ TEST_F(WebViewTest, EngineCookiesAreMirroredIntoTheSharedJar) {
         << "a cookie set in the web view reaches background requests";
     web.loadRequest(server.url("/logout"));
     ASSERT_TRUE(spinUntil([&] { return !hasSession(); })) << "a removed cookie leaves the jar";
+}
+
+// The web engine ignores Qt's trust store: the stand-in's self-signed certificate must
+// be accepted by the view itself, and only once the player trusts it. (CTest runs each
+// case in a process of its own; the untrusted case comes first for a plain gtest run.)
+class WebViewHttpsTest : public WebViewTest {
+protected:
+    sondrel::test::StandInService service;
+    QList<bool> results;
+
+    bool loadLoginPage() {
+        QObject::connect(web.view()->page(), &QWebEnginePage::loadFinished,
+                         [this](bool ok) { results << ok; });
+        web.loadRequest(QUrl(service.apiOrigin() +
+                             QStringLiteral("/method/audio.get?access_token=demo-token")));
+        return spinUntil([&] { return !results.isEmpty(); });
+    }
+};
+
+TEST_F(WebViewHttpsTest, UnknownCertificateIsRefused) {
+    ASSERT_TRUE(service.isReady()) << service.errorString().toStdString();
+    ASSERT_TRUE(loadLoginPage());
+    EXPECT_FALSE(results.first());
+}
+
+TEST_F(WebViewHttpsTest, ConfiguredCertificateIsAccepted) {
+    ASSERT_TRUE(service.isReady()) << service.errorString().toStdString();
+    ASSERT_TRUE(service.trustCertificate());
+    ASSERT_TRUE(loadLoginPage());
+    EXPECT_TRUE(results.first());
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "platform/webview/WebView.h"
 
 #include "platform/Network.h"
+#include "platform/ServiceConfig.h"
 
 #include <QNetworkCookie>
 #include <QVBoxLayout>
+#include <QWebEngineCertificateError>
 #include <QWebEngineCookieStore>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -61,6 +63,17 @@ void WebView::create() {
         layout->addWidget(engineView);
     }
     engineView->setVisible(!hidden);
+    // The engine keeps its own trust store: a server whose certificate is one the player
+    // was told to trust (the stand-in service's) is accepted, every other error refused.
+    connect(engineView->page(), &QWebEnginePage::certificateError, this,
+            [](QWebEngineCertificateError error) {
+                const QList<QSslCertificate> chain = error.certificateChain();
+                if (!chain.isEmpty() && extraTrustedCertificates().contains(chain.first())) {
+                    error.acceptCertificate();
+                } else {
+                    error.rejectCertificate();
+                }
+            });
     connect(engineView->page(), &QWebEnginePage::loadingChanged, this,
             [this](const QWebEngineLoadingInfo& info) {
                 switch (info.status()) {
