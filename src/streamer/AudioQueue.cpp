@@ -5,7 +5,6 @@
 
 #include <QEventLoop>
 #include <QMetaObject>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <future>
@@ -18,42 +17,51 @@ constexpr int kPumpIntervalMs = 10;
 
 } // namespace
 
-// The queue's own thread: opens the output, then runs an event loop whose timer and
-// wake-ups drive pump().
-class AudioQueue::Thread : public QThread {
+// Receives the wake-ups of the queue thread. Invoked by name, so that the event
+// carrying it is made and read inside Qt alone (nothing of ours crosses threads
+// outside our own locks).
+class QueuePump : public QObject {
+    Q_OBJECT
 public:
-    explicit Thread(AudioQueue& queue) : queue(queue) {}
-    std::promise<bool> opened;
-
-    void run() override {
-        QObject receiver;
-        QTimer timer;
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setInterval(kPumpIntervalMs);
-        QObject::connect(&timer, &QTimer::timeout, &receiver, [this] { queue.pump(); });
-        queue.timer = &timer;
-        const bool ok = queue.openOutput();
-        {
-            std::lock_guard lock(queue.mutex);
-            queue.context = &receiver;
-        }
-        opened.set_value(ok);
-        if (ok) {
-            exec();
-        }
-        {
-            std::lock_guard lock(queue.mutex);
-            queue.context = nullptr;
-        }
-        queue.closeOutput();
-        queue.output.reset();
-        queue.decoder.reset();
-        queue.timer = nullptr;
-    }
+    explicit QueuePump(std::function<void()> fn) : fn(std::move(fn)) {}
+public slots:
+    void pump() { fn(); }
 
 private:
-    AudioQueue& queue;
+    std::function<void()> fn;
 };
+
+// The queue's own thread (a plain thread that Qt adopts, so that joining it is an
+// ordinary join): opens the output, then runs an event loop whose timer and wake-ups
+// drive pump().
+void AudioQueue::run(std::promise<bool>& opened) {
+    QEventLoop loop;
+    QueuePump receiver([this] { pump(); });
+    QTimer pumpTimer;
+    pumpTimer.setTimerType(Qt::PreciseTimer);
+    pumpTimer.setInterval(kPumpIntervalMs);
+    QObject::connect(&pumpTimer, &QTimer::timeout, &receiver, &QueuePump::pump);
+    timer = &pumpTimer;
+    const bool ok = openOutput();
+    {
+        std::lock_guard lock(mutex);
+        context = &receiver;
+        runLoop = &loop;
+    }
+    opened.set_value(ok);
+    if (ok) {
+        loop.exec(); // until dispose() asks it to quit
+    }
+    {
+        std::lock_guard lock(mutex);
+        context = nullptr;
+        runLoop = nullptr;
+    }
+    closeOutput();
+    output.reset();
+    decoder.reset();
+    timer = nullptr;
+}
 
 AudioQueue::AudioQueue(const AudioStreamBasicDescription& f, OutputCallback callback,
                        OutputFactory factory)
@@ -72,10 +80,11 @@ OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, Output
     }
     std::unique_ptr<AudioQueue> queue(
         new AudioQueue(format, std::move(callback), std::move(outputFactory)));
-    queue->thread = std::make_unique<Thread>(*queue);
-    std::future<bool> opened = queue->thread->opened.get_future();
-    queue->thread->start();
-    if (!opened.get()) {
+    std::promise<bool> opened;
+    std::future<bool> isOpen = opened.get_future();
+    AudioQueue* q = queue.get();
+    queue->thread = std::thread([q, &opened] { q->run(opened); });
+    if (!isOpen.get()) {
         logLine(QStringLiteral("Audio output failed: %1").arg(queue->deviceError()));
         queue->dispose(true);
         return kStatusDeviceFailed;
@@ -188,11 +197,12 @@ OSStatus AudioQueue::dispose(bool /*immediate*/) {
     {
         std::lock_guard lock(mutex);
         disposed = true;
+        if (runLoop) {
+            QMetaObject::invokeMethod(runLoop, "quit", Qt::QueuedConnection);
+        }
     }
-    if (thread) {
-        thread->quit();
-        thread->wait();
-        thread.reset();
+    if (thread.joinable()) {
+        thread.join();
     }
     return kNoErr;
 }
@@ -222,8 +232,7 @@ QString AudioQueue::deviceError() const {
 void AudioQueue::wake() {
     std::lock_guard lock(mutex);
     if (context) {
-        QMetaObject::invokeMethod(
-            context, [this] { pump(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(context, "pump", Qt::QueuedConnection);
     }
 }
 
@@ -442,3 +451,5 @@ void AudioQueue::writeOut() {
 }
 
 } // namespace sondrel
+
+#include "AudioQueue.moc"

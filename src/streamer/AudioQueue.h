@@ -20,10 +20,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+class QEventLoop;
 class QObject;
 class QTimer;
 
@@ -83,13 +86,12 @@ public:
 
 private:
     enum class Command { Start, Pause, StopImmediate, StopDeferred, Flush };
-    class Thread;
-
     AudioQueue(const AudioStreamBasicDescription& format, OutputCallback callback,
                OutputFactory factory);
     OSStatus post(Command command);
     void wake();
     // [queue] The queue thread's work.
+    void run(std::promise<bool>& opened);
     bool openOutput();
     void closeOutput();
     void pump();
@@ -118,7 +120,8 @@ private:
     bool disposed = false;         // guarded by mutex
     QObject* context = nullptr;    // guarded by mutex: the queue thread's receiver of wake-ups
 
-    std::unique_ptr<Thread> thread;
+    QEventLoop* runLoop = nullptr; // guarded by mutex: the queue thread's loop
+    std::thread thread;
     // [queue]
     std::unique_ptr<AudioOutput> output;
     std::unique_ptr<PacketDecoder> decoder;

@@ -62,7 +62,10 @@ void AudioStreamer::setAlertPresenter(AlertPresenter presenter) {
     alertPresenter = std::move(presenter);
 }
 
-AudioStreamer::AudioStreamer(const QUrl& url, QObject* parent) : QObject(parent), streamUrl(url) {}
+AudioStreamer::AudioStreamer(const QUrl& url, QObject* parent) : QObject(parent), streamUrl(url) {
+    connect(this, &AudioStreamer::alertRequested, this, &AudioStreamer::mainThreadAlert,
+            Qt::QueuedConnection);
+}
 
 AudioStreamer::~AudioStreamer() {
     stop();
@@ -219,8 +222,8 @@ void AudioStreamer::setStateLocked(State newState) {
     streamerState = newState;
     // Always queued, also from the main thread: observers read the streamer's
     // properties, which take the lock held here.
-    QMetaObject::invokeMethod(
-        this, [this] { mainThreadStateNotification(); }, Qt::QueuedConnection);
+    // Invoked by name: the event is made and read inside Qt, nothing of ours crosses.
+    QMetaObject::invokeMethod(this, "mainThreadStateNotification", Qt::QueuedConnection);
 }
 
 void AudioStreamer::mainThreadStateNotification() {
@@ -265,18 +268,20 @@ void AudioStreamer::presentAlertWithTitle(const QString& title, const QString& m
         logLine(QStringLiteral("%1: %2").arg(title, message));
         return;
     }
-    dispatchMain([title, message] {
-        AlertPresenter presenter;
-        {
-            std::lock_guard guard(presenterMutex);
-            presenter = alertPresenter;
-        }
-        if (presenter) {
-            presenter(title, message);
-        } else {
-            defaultAlert(title, message);
-        }
-    });
+    emit alertRequested(title, message); // queued to the main loop
+}
+
+void AudioStreamer::mainThreadAlert(const QString& title, const QString& message) {
+    AlertPresenter presenter;
+    {
+        std::lock_guard guard(presenterMutex);
+        presenter = alertPresenter;
+    }
+    if (presenter) {
+        presenter(title, message);
+    } else {
+        defaultAlert(title, message);
+    }
 }
 
 void AudioStreamer::abandonBufferWait() {

@@ -164,6 +164,13 @@ public:
 signals:
     // "ASStatusChangedNotification", on the main loop, at every change of state.
     void notification(const QString& name);
+    // Internal: carries an alert to the main loop.
+    void alertRequested(const QString& title, const QString& message);
+
+private slots:
+    // Main thread.
+    void mainThreadStateNotification();
+    void mainThreadAlert(const QString& title, const QString& message);
 
 private:
     enum class StreamEvent { BytesAvailable, End, Error };
@@ -200,9 +207,6 @@ private:
     double durationLocked() const;
     void abandonBufferWait();
     void presentAlertWithTitle(const QString& title, const QString& message);
-
-    // Main thread.
-    void mainThreadStateNotification();
 
     mutable std::mutex lock; // the object's lock
 

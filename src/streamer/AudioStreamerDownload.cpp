@@ -27,7 +27,7 @@ constexpr qint64 kReadBufferSize = 64 * 1024; // bytes Qt may hold ahead of the 
 void AudioStreamer::wakeDownloadThread() {
     // Called with `lock` held; runLoop is only set and cleared under it.
     if (runLoop) {
-        QMetaObject::invokeMethod(runLoop, &QEventLoop::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(runLoop, "quit", Qt::QueuedConnection);
     }
 }
 
