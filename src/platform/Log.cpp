@@ -9,9 +9,42 @@ namespace {
 std::mutex logMutex;
 QStringList* captured = nullptr; // guarded by logMutex
 
+bool endsTokenValue(QChar c) {
+    return c == u'&' || c == u'#' || c == u'"' || c == u'\'' || c == u'<' || c == u'>' ||
+           c == u'(' || c == u')' || c == u'[' || c == u']' || c.isSpace();
+}
+
 } // namespace
 
-void logLine(const QString& text) {
+QString hideAccessTokens(const QString& text) {
+    struct Mark {
+        QString text;
+        bool encoded; // in an encoded address the value ends at the next escape ("%26")
+    };
+    static const Mark kMarks[] = {{QStringLiteral("access_token="), false},
+                                  {QStringLiteral("access_token%3D"), true}};
+    static const QString kHidden = QStringLiteral("<hidden>");
+    QString result = text;
+    for (const Mark& mark : kMarks) {
+        qsizetype from = 0;
+        while ((from = result.indexOf(mark.text, from, Qt::CaseInsensitive)) >= 0) {
+            const qsizetype start = from + mark.text.size();
+            qsizetype end = start;
+            while (end < result.size() && !endsTokenValue(result.at(end)) &&
+                   !(mark.encoded && result.at(end) == u'%')) {
+                ++end;
+            }
+            if (end > start) {
+                result.replace(start, end - start, kHidden);
+            }
+            from = start + (end > start ? kHidden.size() : 0);
+        }
+    }
+    return result;
+}
+
+void logLine(const QString& rawText) {
+    const QString text = hideAccessTokens(rawText);
     const QByteArray bytes = text.toUtf8();
     std::lock_guard lock(logMutex);
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);

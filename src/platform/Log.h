@@ -8,7 +8,14 @@
 
 namespace sondrel {
 
+// Writes `text` as one line. An access token never reaches the log: every value after
+// "access_token=" is written as "<hidden>" (see hideAccessTokens).
 void logLine(const QString& text);
+
+// `text` with the value after every "access_token=" (also percent-encoded as
+// "access_token%3D") replaced by "<hidden>", up to the next "&", "#", quote, space or
+// bracket. For log lines and for error texts that may quote a request address.
+QString hideAccessTokens(const QString& text);
 
 // Collects every line logged while it exists (in addition to stderr), so tests can
 // check which lines were written. Only one capture may be active at a time.

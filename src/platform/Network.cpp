@@ -1,5 +1,7 @@
 #include "platform/Network.h"
 
+#include "platform/Log.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -92,7 +94,8 @@ HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& ver
     result.ok = error == QNetworkReply::NoError ||
                 (result.httpStatus != 0 && error >= QNetworkReply::ContentAccessDenied);
     if (!result.ok) {
-        result.error = reply->errorString();
+        // Qt's error texts may quote the address, and with it the access token.
+        result.error = hideAccessTokens(reply->errorString());
     }
     delete reply;
     return result;

@@ -1,0 +1,74 @@
+#include "service/AuthAddresses.h"
+
+#include "support/CommonHelper.h"
+#include "support/HTMLParser.h"
+
+namespace sondrel {
+
+AuthAddresses AuthAddresses::from(const ServiceConfig& config) {
+    AuthAddresses a;
+    a.redirectPage = config.apiHttpOrigin + QStringLiteral("/blank.html");
+    a.authorization =
+        config.apiHttpOrigin + QStringLiteral("/oauth/authorize?client_id=") + config.clientId +
+        QStringLiteral("&redirect_uri=") + a.redirectPage +
+        QStringLiteral("&scope=audio,friends,status&display=page&response_type=token");
+    a.loginForm = config.loginOrigin + QStringLiteral("/?act=login&soft=1");
+    a.feed = config.mainOrigin + QStringLiteral("/feed");
+    return a;
+}
+
+QString addressText(const QUrl& url) {
+    return url.toString(QUrl::FullyEncoded);
+}
+
+FinishedLoadTests testFinishedLoad(const QString& initialAddress, const AuthAddresses& addresses) {
+    FinishedLoadTests tests;
+    tests.logoutCompleted =
+        CommonHelper::containsStringInString(QStringLiteral("act=logout"), initialAddress);
+    tests.reload =
+        CommonHelper::containsStringInString(addresses.authorization, initialAddress) ||
+        CommonHelper::containsStringInString(addresses.loginForm, initialAddress) ||
+        CommonHelper::containsStringInString(QStringLiteral("act=grant_access"), initialAddress);
+    return tests;
+}
+
+TokenAddress readTokenAddress(const QString& address) {
+    TokenAddress read;
+    if (!CommonHelper::containsStringInString(QStringLiteral("access_token"), address)) {
+        read.loadAuthPage = CommonHelper::containsStringInString(QStringLiteral("error"), address);
+        return read;
+    }
+    const QString token = CommonHelper::getStringBetweenTwoSymbols(
+        address, QStringLiteral("access_token="), QStringLiteral("&"));
+    read.userId = address.split(QStringLiteral("&user_id=")).constLast();
+    if (!token.isEmpty()) {
+        read.token = token;
+    }
+    return read;
+}
+
+std::optional<QString> logoutLinkFromFeedPage(const QByteArray& body) {
+    const std::optional<QString> text = CommonHelper::NSDataToUTF8String(body);
+    if (!text || text->isEmpty()) {
+        return std::nullopt;
+    }
+    const auto parser = HTMLParser::initWithString(*text);
+    const std::optional<HTMLNode> doc = parser ? parser->doc() : std::nullopt;
+    if (!doc) {
+        return std::nullopt;
+    }
+    const std::optional<HTMLNode> link =
+        doc->findChildWithAttribute(QStringLiteral("href"), QStringLiteral("logout_mobile"), true);
+    const std::optional<QString> href =
+        link ? link->getAttributeNamed(QStringLiteral("href")) : std::nullopt;
+    if (!href) {
+        return std::nullopt;
+    }
+    std::optional<QString> decoded = CommonHelper::urldecode(*href);
+    if (!decoded || decoded->isEmpty()) {
+        return std::nullopt;
+    }
+    return decoded;
+}
+
+} // namespace sondrel
