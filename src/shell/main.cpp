@@ -1,18 +1,105 @@
-// The player's entry point: configures the service connection, creates the
-// application delegate and runs the main loop.
+// The player's entry point: reads the command line, configures the service connection,
+// creates the application delegate and the main window's controller, and runs the main
+// loop.
 
+#include "mediakeys/MediaKeyExampleApp.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "platform/ServiceConfig.h"
 #include "shell/AppDelegate.h"
+#include "window/AppController.h"
 
-#include <QApplication>
-#include <QTimer>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QMainWindow>
+
+namespace {
+
+// The command line. The service options are read by loadServiceConfig; they are
+// declared here so that --help documents them and the parser accepts them.
+struct CommandLine {
+    QString token;
+    QString userId;
+};
+
+std::optional<CommandLine> parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sondrel, a music player for the songs you keep on the service.\n"
+        "Without options it uses the stored sign-in and the service configured in the\n"
+        "environment or in the stand-in service's information file."));
+    parser.addHelpOption();
+    const QCommandLineOption token(
+        QStringLiteral("token"),
+        QStringLiteral("Store <token> as the access token (dated now) before starting, as a "
+                       "sign-in would. The stand-in service's demo token is \"demo-token\"."),
+        QStringLiteral("token"));
+    const QCommandLineOption userId(
+        QStringLiteral("user-id"),
+        QStringLiteral("Store <id> as the signed-in user's id (with --token)."),
+        QStringLiteral("id"));
+    parser.addOption(token);
+    parser.addOption(userId);
+    const struct {
+        const char* name;
+        const char* help;
+    } serviceOptions[] = {
+        {"api-origin", "HTTPS origin of the service API (SONDREL_API_ORIGIN)."},
+        {"api-http-origin", "Plain HTTP origin of the service API (SONDREL_API_HTTP_ORIGIN)."},
+        {"login-origin", "HTTPS origin of the sign-in pages (SONDREL_LOGIN_ORIGIN)."},
+        {"main-origin", "HTTP origin of the service's main site (SONDREL_MAIN_ORIGIN)."},
+        {"client-id", "The player's client id at the service (SONDREL_CLIENT_ID)."},
+        {"ca-cert", "An extra certificate (PEM) to trust for the service (SONDREL_CA_CERT)."},
+        {"service-info", "The stand-in service's information file (SONDREL_SERVICE_INFO)."},
+    };
+    for (const auto& option : serviceOptions) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option.name),
+                                            QString::fromLatin1(option.help),
+                                            QStringLiteral("value")));
+    }
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "sondrel: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(0); // exits
+    }
+    return CommandLine{parser.value(token), parser.value(userId)};
+}
+
+// A token given on the command line counts as a fresh sign-in.
+void storeSignIn(const CommandLine& commandLine) {
+    if (commandLine.token.isEmpty()) {
+        return;
+    }
+    sondrel::AppDelegate::saveObjectWithKey(commandLine.token, QStringLiteral("accessToken"));
+    sondrel::AppDelegate::saveObjectWithKey(QDateTime::currentDateTimeUtc(),
+                                            QStringLiteral("accessTokenDate"));
+    if (!commandLine.userId.isEmpty()) {
+        sondrel::AppDelegate::saveObjectWithKey(commandLine.userId, QStringLiteral("lastUserId"));
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    // --help needs no display: answer it before the window system is opened.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0) {
+            QCoreApplication helpOnly(argc, argv);
+            return parseCommandLine(QCoreApplication::arguments()) ? 0 : 2;
+        }
+    }
+
+    sondrel::MediaKeyExampleApp app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(sondrel::kApplicationName));
     QApplication::setDesktopFileName(QString::fromLatin1(sondrel::kApplicationId));
+
+    const std::optional<CommandLine> commandLine = parseCommandLine(QApplication::arguments());
+    if (!commandLine) {
+        return 2;
+    }
 
     const sondrel::ServiceConfig config = sondrel::loadServiceConfig(QApplication::arguments());
     sondrel::setServiceConfig(config);
@@ -21,6 +108,8 @@ int main(int argc, char* argv[]) {
     }
 
     sondrel::AppDelegate delegate;
+    storeSignIn(*commandLine);
+    delegate.watchApplicationQuit(&app);
     delegate.applicationDidFinishLaunching();
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
                      [&delegate](Qt::ApplicationState state) {
@@ -30,10 +119,10 @@ int main(int argc, char* argv[]) {
                      });
     delegate.applicationDidBecomeActive();
 
-    // The main window is not part of this build yet: say so and stop.
-    sondrel::logLine(QStringLiteral("Sondrel: the main window is not built yet; use sondrel-play "
-                                    "to play songs from %1")
-                         .arg(config.apiOrigin));
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    return QApplication::exec();
+    sondrel::AppController controller;
+    app.setMediaKeyDelegate(&controller);
+    controller.window()->show();
+    const int status = QApplication::exec();
+    app.setMediaKeyDelegate(nullptr);
+    return status;
 }

@@ -1,0 +1,267 @@
+#pragma once
+// The controller of the main window. It loads the window from its interface description
+// (MainWindow.ui, rows from SongCell.ui), sets the player up the first time the window
+// becomes main, drives the song player from every control, follows the player through
+// its delegate callbacks, feeds the song table, requests the song lists from the
+// service and raises the song notification.
+//
+// The implementation is split by concern:
+//   AppControllerSetup.cpp           creation, window set-up, restoring the controls
+//   AppControllerPlayerCallbacks.cpp the song player's delegate and the play button states
+//   AppControllerActions.cpp         button, slider, search and share actions, keyboard
+//   AppControllerSongTable.cpp       the song table's data source, marking, row buttons
+//   AppControllerLists.cpp           list addresses, list requests, the error check
+//   AppControllerNotifications.cpp   the song notification
+//   AppControllerAuth.cpp            the sign-in and status broadcast entry points
+//   AppControllerMediaKeys.cpp       media keys (tap and window) and MPRIS's controls
+//
+// Threading: main thread only. The list requests run their network wait and JSON work
+// on the background pool and come back through dispatchMain(); nothing else leaves the
+// main thread.
+
+#include "mediakeys/PlayerControl.h"
+#include "mediakeys/SPMediaKeyTap.h"
+#include "playback/SongPlayerDelegate.h"
+#include "shell/EntitySongs.h"
+#include "window/BusySpinner.h"
+#include "window/FloatSlider.h"
+#include "window/SongTableView.h"
+
+#include <QAction>
+#include <QByteArray>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QObject>
+#include <QPointer>
+#include <QProgressBar>
+#include <QString>
+#include <QTableView>
+#include <QToolButton>
+#include <QUrl>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QAbstractButton;
+class QMainWindow;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace sondrel {
+
+class DesktopNotifier;
+class ImagesCache;
+class MprisService;
+class SongDownloader;
+class SongPlayer;
+
+// An outlet: a weak reference to a control of the window (empty once the control is
+// gone) with its plain getter and setter.
+#define SONDREL_OUTLET(Type, name, setter)                                                         \
+public:                                                                                            \
+    Type* name() const {                                                                           \
+        return name##Outlet.data();                                                                \
+    }                                                                                              \
+    void setter(Type* value) {                                                                     \
+        name##Outlet = value;                                                                      \
+    }                                                                                              \
+                                                                                                   \
+private:                                                                                           \
+    QPointer<Type> name##Outlet;
+
+class AppController : public QObject,
+                      public SongPlayerDelegate,
+                      public TableViewDataSource,
+                      public SPMediaKeyTapDelegate,
+                      public PlayerControl {
+    Q_OBJECT
+
+    SONDREL_OUTLET(SongTableView, songsTableView, setSongsTableView)
+    SONDREL_OUTLET(QTableView, friendsTableView, setFriendsTableView) // interface only
+    SONDREL_OUTLET(QToolButton, playButton, setPlayButton)
+    SONDREL_OUTLET(QToolButton, translateButton, setTranslateButton)
+    SONDREL_OUTLET(QToolButton, loginPopoverDot, setLoginPopoverDot)
+    SONDREL_OUTLET(FloatSlider, volumeSlider, setVolumeSlider)
+    SONDREL_OUTLET(FloatSlider, progressSlider, setProgressSlider)
+    SONDREL_OUTLET(QFrame, searchBar, setSearchBar) // interface only
+    SONDREL_OUTLET(QLineEdit, searchFieldCell, setSearchFieldCell)
+    SONDREL_OUTLET(QLabel, currentSongTitle, setCurrentSongTitle)
+    SONDREL_OUTLET(QLabel, currentSongTimeLeft, setCurrentSongTimeLeft)
+    SONDREL_OUTLET(QLineEdit, translateCaptchaTextfield, setTranslateCaptchaTextfield)
+    SONDREL_OUTLET(QLabel, translateCaptchaImageView, setTranslateCaptchaImageView)
+    SONDREL_OUTLET(QFrame, translateCaptchaView, setTranslateCaptchaView) // interface only
+    SONDREL_OUTLET(QWidget, loginView, setLoginView)
+    SONDREL_OUTLET(QWidget, loginWebView, setLoginWebView)
+    SONDREL_OUTLET(QFrame, popover, setPopover)
+    SONDREL_OUTLET(QAction, menuLogoutItem, setMenuLogoutItem)
+    SONDREL_OUTLET(BusySpinner, progressIndicator, setProgressIndicator)
+    SONDREL_OUTLET(QProgressBar, loadingBar, setLoadingBar) // interface only
+    SONDREL_OUTLET(BusySpinner, loginSpinner, setLoginSpinner)
+    SONDREL_OUTLET(BusySpinner, loginSmallSpinner1, setLoginSmallSpinner1)
+    SONDREL_OUTLET(BusySpinner, loginSmallSpinner2, setLoginSmallSpinner2)
+
+public:
+    // Play button states (playButtonState).
+    static constexpr int kStatePlaying = 0;
+    static constexpr int kStatePaused = 1;
+    static constexpr int kStateStopped = 2;
+    // Every row of the song table is this high (points).
+    static constexpr int kRowHeight = 39;
+    static inline const QString kSongCellIdentifier = QStringLiteral("SongCell");
+    static inline const QString kRowTextColour = QStringLiteral("5f7fa2");
+    static inline const QString kPausedTitle = QStringLiteral("На паузе");
+
+    // Loads the window (not shown yet) and makes itself its delegate.
+    explicit AppController(QObject* parent = nullptr);
+    ~AppController() override;
+
+    // The main window (a plain reference; the controller owns it).
+    QMainWindow* window() const { return mainWindow.get(); }
+
+    // ---- Set-up (AppControllerSetup.cpp)
+    // Every time the window becomes main; the set-up and the start-up sign-in check run
+    // once per process.
+    void windowDidBecomeMain();
+    // Glides the volume slider to the stored volume, restores the status broadcast switch.
+    void repairControls();
+    // Starts the media key tap when the desktop allows one.
+    void enableMediakeyListener();
+
+    // ---- Player callbacks (AppControllerPlayerCallbacks.cpp)
+    // 0 playing, 1 paused, 2 stopped; other values change nothing.
+    void playButtonState(int state);
+    void songPlayerStopped() override;
+    void songPlayerPaused() override;
+    void songPlayerPlaying() override;
+    void songPlayerUpdateCurrentPlaying() override;
+    void songPlayerPlaybackTimerTick(QTimer* timer) override;
+    void songPlayerHighlightSongInListWithNumber(std::uint64_t number) override;
+    float songPlayerGetVolumeLevel() override;
+
+    // ---- Actions (AppControllerActions.cpp); `sender` may be null (media keys).
+    void backwardSelector(QObject* sender = nullptr);
+    void forwardSelector(QObject* sender = nullptr);
+    void playSelector(QObject* sender = nullptr);
+    void repeatSelector(QObject* sender = nullptr);
+    void shuffleSelector(QObject* sender = nullptr);
+    void searchSelector(QObject* sender = nullptr);
+    void volumeSelector(QObject* sender = nullptr);
+    void progressSelector(QObject* sender = nullptr);
+    void didOpenTwitter(QObject* sender = nullptr);
+    void didOpenFacebook(QObject* sender = nullptr);
+    void didOpenLinkedin(QObject* sender = nullptr);
+
+    // ---- Song table (AppControllerSongTable.cpp)
+    std::int64_t numberOfRowsInTableView(SongTableView* table) override;
+    double tableViewHeightOfRow(SongTableView* table, std::int64_t row) override;
+    bool tableViewShouldSelectRow(SongTableView* table, std::int64_t row) override;
+    QWidget* tableViewViewForTableColumn(SongTableView* table, int column,
+                                         std::int64_t row) override;
+    // Marks row `row` as the current song's (when the play list is the list on screen).
+    void selectSongRow(std::uint64_t row, SongTableView* table);
+    // Unmarks every row on screen.
+    void unselectAllRows();
+    // A row's button was clicked: play, switch to or pause that row's song.
+    void switchSongWith(QAbstractButton* sender);
+
+    // ---- Lists (AppControllerLists.cpp)
+    QUrl URLAllMyAudio() const;
+    QUrl URLSearch(const QString& text) const;
+    // Fetches a list in the background; its songs become the list on screen.
+    void downloadPlaylistWithURL(const QUrl& url);
+    // The shared error check (any thread): logs codes 14 and 5, and for 5 starts a new
+    // sign-in on the main thread.
+    void checkResponseOnErrors(const QByteArray& bytes);
+    // Requests started and not yet answered.
+    int listRequestsRunning() const { return runningListRequests; }
+
+    // ---- Sign-in and status broadcast (AppControllerAuth.cpp)
+    void checkAuth();
+    void didAuthorize();
+    void setCurrentPlayingInProfileStatus(bool playing);
+
+    // ---- Media keys and desktop media controls (AppControllerMediaKeys.cpp)
+    // 16 play/pause, 19 next song, 20 previous song; key presses (and their repeats) only.
+    void mediaKeyTapReceivedMediaKeyEvent(SPMediaKeyTap* tap, const MediaKeyEvent& event) override;
+    // The tap made at set-up (null when the desktop allows none).
+    SPMediaKeyTap* mediaKeyTap() const { return keyTap.get(); }
+    // The MPRIS service made at set-up (null before; not on the bus when there is none).
+    MprisService* mprisService() const { return mpris.get(); }
+    PlayerState playerState() const override;
+    void playPause() override;
+    void play() override;
+    void pause() override;
+    void stop() override;
+    void next() override;
+    void previous() override;
+    void setPosition(qint64 positionUs) override;
+    void setShuffle(bool on) override;
+    void setRepeatOneSong(bool on) override;
+    void setVolume(double volume) override;
+    void raise() override;
+    void quit() override;
+
+    // ---- Stores made at set-up
+    ImagesCache* imagesCache() const { return imagesCacheObject.get(); }
+    static EntitySongs* entitySongs() { return entitySongsObject.get(); }
+
+    // ---- Process-wide values
+    static bool launchedAtThisMoment() { return launched; }
+    static bool needToCheckAuthAfterWindowDidBecomeMain() { return needAuthCheck; }
+    static bool translateNowPlayingToProfile() { return translateToProfile; }
+    static void setTranslateNowPlayingToProfile(bool on) { translateToProfile = on; }
+    // As at launch (tests that make several controllers in one process).
+    static void resetProcessWideState();
+
+    // The title and text of the song notification last delivered (none before the first).
+    struct UserNotification {
+        QString title;
+        QString informativeText;
+    };
+    const std::optional<UserNotification>& notification() const { return lastNotification; }
+    // The notification sender (created with the first notification).
+    DesktopNotifier* notifier();
+
+signals:
+    // A list answer has been put on screen (or found unusable); tests wait for it.
+    void listRequestFinished();
+
+private:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void connectControls();
+    void setUpShortcuts();
+    void setRowButtonImageOfCurrentSong(const QString& name);
+    void setStoppedTitle();
+    void showAttributedTitle();
+    void deliverSongNotification();
+    void markRowView(QWidget* rowView, bool current);
+    QWidget* makeSongCell();
+    void announcePlayerState();
+    void listRequestStarted();
+    void listRequestEnded();
+    static SongPlayer* player();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    std::unique_ptr<QMainWindow> mainWindow;
+    std::unique_ptr<SongDownloader> downloaderObject;
+    std::unique_ptr<SongPlayer> playerObject;
+    std::unique_ptr<ImagesCache> imagesCacheObject;
+    std::shared_ptr<SPMediaKeyTap> keyTap;
+    std::unique_ptr<MprisService> mpris;
+    DesktopNotifier* notifierObject = nullptr; // child of this controller
+    std::optional<UserNotification> lastNotification;
+    int runningListRequests = 0;
+
+    // Process-wide (main thread).
+    static inline bool launched = true;
+    static inline bool needAuthCheck = true;
+    static inline bool translateToProfile = false;
+    static inline std::unique_ptr<EntitySongs> entitySongsObject;
+};
+
+#undef SONDREL_OUTLET
+
+} // namespace sondrel

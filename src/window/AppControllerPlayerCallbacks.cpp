@@ -1,0 +1,139 @@
+// AppController: the song player's delegate callbacks and the play button's states.
+
+#include "playback/SongPlayer.h"
+#include "shell/AppDelegate.h"
+#include "window/AppController.h"
+#include "window/AuthorLinks.h"
+#include "window/FloatSlider.h"
+#include "window/Images.h"
+#include "window/ViewTags.h"
+
+#include <QLabel>
+#include <QToolButton>
+
+namespace sondrel {
+
+void AppController::playButtonState(int state) {
+    switch (state) {
+    case kStatePlaying:
+        setButtonImage(playButton(), QStringLiteral("pauseBig"));
+        setRowButtonImageOfCurrentSong(QStringLiteral("pause"));
+        songPlayerUpdateCurrentPlaying();
+        setCurrentPlayingInProfileStatus(true);
+        break;
+    case kStatePaused:
+        if (popover() != nullptr && popover()->isVisible()) {
+            popover()->hide();
+        }
+        setButtonImage(playButton(), QStringLiteral("playBig"));
+        if (currentSongTitle() != nullptr) {
+            currentSongTitle()->setTextFormat(Qt::PlainText);
+            currentSongTitle()->setText(kPausedTitle);
+        }
+        setRowButtonImageOfCurrentSong(QStringLiteral("play"));
+        break;
+    case kStateStopped:
+        setButtonImage(playButton(), QStringLiteral("playBig"));
+        setStoppedTitle();
+        if (progressSlider() != nullptr) {
+            progressSlider()->setDoubleValue(0.0);
+        }
+        setRowButtonImageOfCurrentSong(QStringLiteral("play"));
+        setCurrentPlayingInProfileStatus(false);
+        break;
+    default:
+        return;
+    }
+    announcePlayerState();
+}
+
+void AppController::setRowButtonImageOfCurrentSong(const QString& name) {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr || songsTableView() == nullptr ||
+        !songPlayer->isCurrentPlaylistEqualToListOnScreen()) {
+        return;
+    }
+    QWidget* rowView = songsTableView()->rowViewAtRow(
+        static_cast<std::int64_t>(songPlayer->getCurrentSongNumber()), false);
+    setButtonImage(viewWithTag<QAbstractButton>(rowView, kSongCellButtonTag), name);
+}
+
+void AppController::setStoppedTitle() {
+    if (currentSongTitle() != nullptr) {
+        currentSongTitle()->setTextFormat(Qt::PlainText);
+        currentSongTitle()->setText(kAuthorWebAddress);
+    }
+}
+
+void AppController::showAttributedTitle() {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr || currentSongTitle() == nullptr) {
+        return;
+    }
+    currentSongTitle()->setTextFormat(Qt::RichText);
+    currentSongTitle()->setText(songPlayer->getCurrentPlayingAttributedTitle().toHtml());
+}
+
+void AppController::songPlayerStopped() {
+    playButtonState(kStateStopped);
+}
+
+void AppController::songPlayerPaused() {
+    playButtonState(kStatePaused);
+}
+
+void AppController::songPlayerPlaying() {
+    playButtonState(kStatePlaying);
+}
+
+void AppController::songPlayerUpdateCurrentPlaying() {
+    deliverSongNotification();
+    showAttributedTitle();
+}
+
+void AppController::songPlayerPlaybackTimerTick(QTimer* /*timer*/) {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr) {
+        return;
+    }
+    // A knob the user is holding stays under the pointer; the seek comes on release.
+    if (progressSlider() != nullptr && !progressSlider()->isSliderDown()) {
+        progressSlider()->setDoubleValue(songPlayer->getCurrentPlayingPercentageProgress());
+    }
+    if (songsTableView() != nullptr && songPlayer->isCurrentPlaylistEqualToListOnScreen() &&
+        songPlayer->isCurrentSongEqualToSongInRowInListOnScreen()) {
+        QWidget* rowView = songsTableView()->rowViewAtRow(
+            static_cast<std::int64_t>(songPlayer->getCurrentSongNumber()), false);
+        if (auto* timeField = viewWithTag<QLabel>(rowView, kSongCellTimeTag)) {
+            timeField->setText(songPlayer->getCurrentPlayingTimeLeft());
+        }
+    }
+    if (currentSongTimeLeft() != nullptr) {
+        currentSongTimeLeft()->setText(songPlayer->getCurrentPlayingTimeLeft());
+    }
+}
+
+void AppController::songPlayerHighlightSongInListWithNumber(std::uint64_t number) {
+    if (songsTableView() == nullptr) {
+        return;
+    }
+    songsTableView()->selectRowIndexes({static_cast<std::int64_t>(number)}, false);
+    selectSongRow(number, songsTableView());
+    announcePlayerState();
+}
+
+float AppController::songPlayerGetVolumeLevel() {
+    if (volumeSlider() == nullptr) {
+        return 1.0f;
+    }
+    const auto value = static_cast<float>(volumeSlider()->doubleValue());
+    const QString text = QString::asprintf("%f", static_cast<double>(value));
+    const QString key = QStringLiteral("lastVolume");
+    // Each save is a durable write: skip the ones that would write the same text again.
+    if (AppDelegate::getObjectWithKey(key) != QVariant(text)) {
+        AppDelegate::saveObjectWithKey(text, key);
+    }
+    return static_cast<float>(volumeSlider()->doubleValue()) / 100.0f;
+}
+
+} // namespace sondrel

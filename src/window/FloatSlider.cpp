@@ -1,0 +1,83 @@
+#include "window/FloatSlider.h"
+
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <algorithm>
+#include <cmath>
+
+namespace sondrel {
+
+FloatSlider::FloatSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    setRange(0, kSteps);
+    setPageStep(kSteps / 20);
+    setSingleStep(kSteps / 100);
+    connect(this, &QAbstractSlider::valueChanged, this, &FloatSlider::userChanged);
+}
+
+void FloatSlider::setMinValue(double value) {
+    low = value;
+    if (high < low) {
+        high = low;
+    }
+    setDoubleValue(exact);
+}
+
+void FloatSlider::setMaxValue(double value) {
+    high = value;
+    if (low > high) {
+        low = high;
+    }
+    setDoubleValue(exact);
+}
+
+void FloatSlider::setDoubleValue(double value) {
+    if (std::isnan(value)) {
+        value = low;
+    }
+    exact = std::clamp(value, low, high);
+    quiet = true;
+    setValue(stepsFor(exact));
+    quiet = false;
+}
+
+int FloatSlider::stepsFor(double value) const {
+    if (high <= low) {
+        return 0;
+    }
+    return static_cast<int>(std::lround((value - low) / (high - low) * kSteps));
+}
+
+double FloatSlider::valueFor(int steps) const {
+    return low + (high - low) * static_cast<double>(steps) / kSteps;
+}
+
+void FloatSlider::userChanged(int steps) {
+    if (quiet) {
+        return;
+    }
+    exact = valueFor(steps);
+    emit action();
+}
+
+void FloatSlider::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect handle =
+            style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+        if (!handle.contains(event->position().toPoint())) {
+            // Jump to the click, then let the base class start a drag from there.
+            const QRect groove =
+                style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+            const int span = std::max(1, groove.width() - handle.width());
+            const int position =
+                static_cast<int>(event->position().x()) - groove.x() - handle.width() / 2;
+            setValue(QStyle::sliderValueFromPosition(minimum(), maximum(), position, span,
+                                                     option.upsideDown));
+        }
+    }
+    QSlider::mousePressEvent(event);
+}
+
+} // namespace sondrel

@@ -1,0 +1,229 @@
+#include "window/SongTableView.h"
+
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <algorithm>
+
+namespace sondrel {
+namespace {
+
+const char* const kIdentifierProperty = "tableViewIdentifier";
+
+} // namespace
+
+SongTableView::SongTableView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setBackgroundRole(QPalette::Base);
+}
+
+SongTableView::~SongTableView() = default;
+
+void SongTableView::registerViewFactory(const QString& identifier,
+                                        std::function<QWidget*()> factory) {
+    factories.insert(identifier, std::move(factory));
+}
+
+QWidget* SongTableView::makeViewWithIdentifier(const QString& identifier, QObject* /*owner*/) {
+    QList<QPointer<QWidget>>& pool = reusable[identifier];
+    while (!pool.isEmpty()) {
+        QPointer<QWidget> view = pool.takeLast();
+        if (view) {
+            return view;
+        }
+    }
+    const auto factory = factories.constFind(identifier);
+    if (factory == factories.constEnd() || !*factory) {
+        return nullptr;
+    }
+    QWidget* view = (*factory)();
+    if (view != nullptr) {
+        view->setParent(viewport());
+        view->setProperty(kIdentifierProperty, identifier);
+        view->hide();
+    }
+    return view;
+}
+
+void SongTableView::reloadData() {
+    rows = dataSource != nullptr
+               ? std::max<std::int64_t>(0, dataSource->numberOfRowsInTableView(this))
+               : 0;
+    if (rows > 0) {
+        const double asked = dataSource->tableViewHeightOfRow(this, 0);
+        height = std::max(1, static_cast<int>(asked + 0.5));
+    }
+    for (auto& [row, view] : loaded) {
+        recycle(view);
+    }
+    loaded.clear();
+    for (auto it = selection.begin(); it != selection.end();) {
+        it = *it >= rows ? selection.erase(it) : std::next(it);
+    }
+    updateScrollBar();
+    layoutRows();
+}
+
+QWidget* SongTableView::rowViewAtRow(std::int64_t row, bool makeIfNecessary) {
+    const auto found = loaded.find(row);
+    if (found != loaded.end() && found->second) {
+        return found->second;
+    }
+    if (!makeIfNecessary || row < 0 || row >= rows) {
+        return nullptr;
+    }
+    return buildRow(row);
+}
+
+QList<std::int64_t> SongTableView::loadedRows() const {
+    QList<std::int64_t> result;
+    for (const auto& [row, view] : loaded) {
+        if (view) {
+            result.append(row);
+        }
+    }
+    return result;
+}
+
+std::int64_t SongTableView::rowAtPoint(const QPoint& point) const {
+    if (point.y() < 0) {
+        return -1;
+    }
+    const std::int64_t row =
+        (static_cast<std::int64_t>(point.y()) + verticalScrollBar()->value()) / height;
+    return row < rows ? row : -1;
+}
+
+QRect SongTableView::rectOfRow(std::int64_t row) const {
+    const std::int64_t top = row * height - verticalScrollBar()->value();
+    return QRect(0, static_cast<int>(top), viewport()->width(), height);
+}
+
+void SongTableView::scrollRowToVisible(std::int64_t row) {
+    if (row < 0 || row >= rows) {
+        return;
+    }
+    const std::int64_t top = row * height;
+    const int value = verticalScrollBar()->value();
+    if (top < value) {
+        verticalScrollBar()->setValue(static_cast<int>(top));
+    } else if (top + height > value + viewport()->height()) {
+        verticalScrollBar()->setValue(static_cast<int>(top + height - viewport()->height()));
+    }
+}
+
+void SongTableView::selectRowIndexes(const std::set<std::int64_t>& indexes,
+                                     bool byExtendingSelection) {
+    if (!byExtendingSelection) {
+        selection.clear();
+    }
+    for (const std::int64_t row : indexes) {
+        if (row >= 0 && row < rows) {
+            selection.insert(row);
+        }
+    }
+    emit selectionDidChange();
+}
+
+void SongTableView::deselectAll() {
+    selection.clear();
+    emit selectionDidChange();
+}
+
+std::int64_t SongTableView::selectedRow() const {
+    return selection.empty() ? -1 : *selection.begin();
+}
+
+void SongTableView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBar();
+    layoutRows();
+}
+
+void SongTableView::scrollContentsBy(int /*dx*/, int /*dy*/) {
+    layoutRows();
+}
+
+void SongTableView::mousePressEvent(QMouseEvent* event) {
+    const std::int64_t row = rowAtPoint(event->position().toPoint());
+    if (row >= 0 && dataSource != nullptr && dataSource->tableViewShouldSelectRow(this, row)) {
+        selectRowIndexes({row}, false);
+    }
+    event->accept();
+}
+
+void SongTableView::updateScrollBar() {
+    const std::int64_t content = rows * height;
+    const std::int64_t range =
+        std::clamp<std::int64_t>(content - viewport()->height(), 0, INT32_MAX);
+    verticalScrollBar()->setRange(0, static_cast<int>(range));
+    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setSingleStep(height);
+}
+
+void SongTableView::layoutRows() {
+    if (layingOut) {
+        return;
+    }
+    layingOut = true;
+    const int offset = verticalScrollBar()->value();
+    const std::int64_t first = offset / height;
+    const std::int64_t last = std::min<std::int64_t>(
+        rows - 1, (static_cast<std::int64_t>(offset) + viewport()->height()) / height);
+    for (auto it = loaded.begin(); it != loaded.end();) {
+        if (!it->second || it->first < first || it->first > last) {
+            recycle(it->second);
+            it = loaded.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (std::int64_t row = first; row <= last; ++row) {
+        const auto found = loaded.find(row);
+        if (found == loaded.end()) {
+            buildRow(row);
+        } else {
+            placeRow(row, found->second);
+        }
+    }
+    layingOut = false;
+}
+
+void SongTableView::placeRow(std::int64_t row, QWidget* view) {
+    view->setGeometry(rectOfRow(row));
+}
+
+void SongTableView::recycle(QWidget* view) {
+    if (!view) {
+        return;
+    }
+    view->hide();
+    reusable[view->property(kIdentifierProperty).toString()].append(view);
+}
+
+QWidget* SongTableView::buildRow(std::int64_t row) {
+    if (dataSource == nullptr) {
+        return nullptr;
+    }
+    QWidget* view = dataSource->tableViewViewForTableColumn(this, 0, row);
+    if (view == nullptr) {
+        return nullptr;
+    }
+    if (view->parentWidget() != viewport()) {
+        view->setParent(viewport());
+    }
+    // A view handed back for a second row stops belonging to the first.
+    for (auto it = loaded.begin(); it != loaded.end(); ++it) {
+        if (it->second == view && it->first != row) {
+            loaded.erase(it);
+            break;
+        }
+    }
+    loaded[row] = view;
+    placeRow(row, view);
+    view->show();
+    return view;
+}
+
+} // namespace sondrel

@@ -1,0 +1,106 @@
+#pragma once
+// A one-column table of row views, built the way the desktop's view-based tables work:
+// the data source answers the number of rows, the row height and a view for each row;
+// only the rows on screen have views, and views scrolled away are kept for reuse under
+// their identifier (makeViewWithIdentifier). So a list of any length costs only the
+// rows that are visible.
+//
+// Row heights are one constant: the table asks the data source for the height of row 0
+// at each reload and uses it for every row.
+//
+// Clicks on a row select it only when the data source agrees (tableViewShouldSelectRow);
+// clicks on controls inside a row go to the control. The selection is a set of row
+// numbers; it is not drawn (the rows mark themselves).
+//
+// Main thread only (a widget).
+
+#include <QAbstractScrollArea>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+
+namespace sondrel {
+
+class SongTableView;
+
+// The table's data source and delegate.
+class TableViewDataSource {
+public:
+    virtual ~TableViewDataSource() = default;
+    virtual std::int64_t numberOfRowsInTableView(SongTableView* table) = 0;
+    virtual double tableViewHeightOfRow(SongTableView* table, std::int64_t row) = 0;
+    virtual bool tableViewShouldSelectRow(SongTableView* table, std::int64_t row) = 0;
+    // The filled view for `row`, usually from table->makeViewWithIdentifier(). The table
+    // takes the view over.
+    virtual QWidget* tableViewViewForTableColumn(SongTableView* table, int column,
+                                                 std::int64_t row) = 0;
+};
+
+class SongTableView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    explicit SongTableView(QWidget* parent = nullptr);
+    ~SongTableView() override;
+
+    void setDataSource(TableViewDataSource* source) { dataSource = source; } // not owned
+    TableViewDataSource* getDataSource() const { return dataSource; }
+
+    // How to make a new view for `identifier` (the cell's interface description).
+    void registerViewFactory(const QString& identifier, std::function<QWidget*()> factory);
+    // A view for `identifier`: one scrolled out of view, or a new one from the factory
+    // (nullptr when none is registered). `owner` is unused (views belong to the table).
+    QWidget* makeViewWithIdentifier(const QString& identifier, QObject* owner);
+
+    // Asks the data source again for the row count and rebuilds every visible row.
+    void reloadData();
+    std::int64_t numberOfRows() const { return rows; }
+    int rowHeight() const { return height; }
+
+    // The view of `row` when it is loaded; with makeIfNecessary a row in range is built
+    // (and kept until it scrolls away), otherwise nullptr for a row not on screen.
+    QWidget* rowViewAtRow(std::int64_t row, bool makeIfNecessary);
+    // The rows that have a view right now, in order.
+    QList<std::int64_t> loadedRows() const;
+    // The row under a point of the viewport, or -1.
+    std::int64_t rowAtPoint(const QPoint& point) const;
+    QRect rectOfRow(std::int64_t row) const;
+    void scrollRowToVisible(std::int64_t row);
+
+    void selectRowIndexes(const std::set<std::int64_t>& indexes, bool byExtendingSelection);
+    void deselectAll();
+    const std::set<std::int64_t>& selectedRowIndexes() const { return selection; }
+    // The first selected row, or -1.
+    std::int64_t selectedRow() const;
+
+signals:
+    void selectionDidChange();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void updateScrollBar();
+    void layoutRows();
+    void placeRow(std::int64_t row, QWidget* view);
+    void recycle(QWidget* view);
+    QWidget* buildRow(std::int64_t row);
+
+    TableViewDataSource* dataSource = nullptr;
+    std::int64_t rows = 0;
+    int height = 24;
+    std::map<std::int64_t, QPointer<QWidget>> loaded;  // row -> its view
+    QHash<QString, QList<QPointer<QWidget>>> reusable; // views out of view
+    QHash<QString, std::function<QWidget*()>> factories;
+    std::set<std::int64_t> selection;
+    bool layingOut = false;
+};
+
+} // namespace sondrel

@@ -1,0 +1,249 @@
+// The real window driving the real song player (sound to the null output): row buttons,
+// the play button's states, the title line, the progress slider, the set-up rules, the
+// keyboard and the controls restored at start.
+
+#include "WindowFixture.h"
+#include "platform/Log.h"
+#include "shell/SettingsStore.h"
+#include "window/AuthorLinks.h"
+#include "window/FloatSlider.h"
+#include "window/NSAnimationForSlider.h"
+
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace sondrel::test {
+namespace {
+
+class PlayerControls : public WindowFixture {
+protected:
+    void playRowAndWait(std::int64_t row) {
+        clickRowButton(row);
+        ASSERT_TRUE(waitFor([&] { return isPlayingSong(static_cast<std::uint64_t>(row)); }))
+            << "row " << row << " did not start";
+    }
+    QString playImage() const { return buttonImageName(controller->playButton()); }
+};
+
+TEST_F(PlayerControls, RowButtonPlaysThatSongAndMovesTheMark) {
+    playRowAndWait(0);
+    EXPECT_TRUE(rowMarked(0));
+    EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("pause"));
+    EXPECT_EQ(textColour(rowTitle(0)), QColor(Qt::white));
+    EXPECT_EQ(textColour(rowTime(0)), QColor(Qt::white));
+    EXPECT_EQ(playImage(), QStringLiteral("pauseBig"));
+    EXPECT_EQ(table()->selectedRowIndexes(), (std::set<std::int64_t>{0}));
+    const QString title0 = player()->getCurrentPlayingAttributedTitle().text;
+    EXPECT_TRUE(controller->currentSongTitle()->text().contains(
+        player()->getCurrentPlayingAttributedTitle().plainPart()));
+    ASSERT_TRUE(controller->notification().has_value());
+    EXPECT_EQ(controller->notification()->title, QStringLiteral("Sondrel"));
+    EXPECT_EQ(controller->notification()->informativeText, title0);
+    // The timer writes the time left into the row and the window.
+    ASSERT_TRUE(waitFor([&] { return rowTime(0)->text().startsWith(QLatin1Char('-')); }));
+    EXPECT_TRUE(controller->currentSongTimeLeft()->text().startsWith(QLatin1Char('-')));
+
+    playRowAndWait(2);
+    EXPECT_TRUE(rowMarked(2));
+    EXPECT_FALSE(rowMarked(0));
+    EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("play"));
+    EXPECT_EQ(buttonImageName(rowButton(2)), QStringLiteral("pause"));
+    EXPECT_EQ(textColour(rowTitle(0)), QColor(0x5f, 0x7f, 0xa2));
+    EXPECT_FALSE(rowTime(0)->text().startsWith(QLatin1Char('-')));
+    EXPECT_EQ(table()->selectedRowIndexes(), (std::set<std::int64_t>{2}));
+    EXPECT_NE(controller->notification()->informativeText, title0);
+    // Both songs were fetched from the service.
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/audio/")).size(), 2);
+}
+
+TEST_F(PlayerControls, ClickingThePlayingRowPausesAndResumesWithoutMovingTheMark) {
+    playRowAndWait(1);
+    clickRowButton(1);
+    ASSERT_TRUE(waitFor([&] { return player()->isPaused(); }));
+    EXPECT_EQ(controller->currentSongTitle()->text(), QStringLiteral("На паузе"));
+    EXPECT_EQ(playImage(), QStringLiteral("playBig"));
+    EXPECT_EQ(buttonImageName(rowButton(1)), QStringLiteral("play"));
+    EXPECT_TRUE(rowMarked(1));
+
+    clickRowButton(1);
+    ASSERT_TRUE(waitFor([&] { return player()->isPlaying(); }));
+    EXPECT_EQ(playImage(), QStringLiteral("pauseBig"));
+    EXPECT_EQ(buttonImageName(rowButton(1)), QStringLiteral("pause"));
+    EXPECT_TRUE(rowMarked(1));
+    EXPECT_EQ(player()->getCurrentSongNumber(), 1U);
+}
+
+TEST_F(PlayerControls, PausingClosesTheSignInPopover) {
+    playRowAndWait(0);
+    controller->popover()->show();
+    ASSERT_TRUE(controller->popover()->isVisible());
+    controller->playSelector();
+    ASSERT_TRUE(waitFor([&] { return player()->isPaused(); }));
+    EXPECT_FALSE(controller->popover()->isVisible());
+}
+
+TEST_F(PlayerControls, StopResetsTheSliderAndShowsTheAuthorsAddress) {
+    playRowAndWait(0);
+    ASSERT_TRUE(waitFor([&] { return controller->progressSlider()->doubleValue() > 0.0; }));
+    EXPECT_LE(controller->progressSlider()->doubleValue(), 1.0);
+    player()->stop();
+    EXPECT_EQ(controller->progressSlider()->doubleValue(), 0.0);
+    EXPECT_EQ(controller->currentSongTitle()->text(), kAuthorWebAddress);
+    EXPECT_EQ(playImage(), QStringLiteral("playBig"));
+    EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("play"));
+}
+
+TEST_F(PlayerControls, BecomingMainThreeTimesSetsUpOnce) {
+    SongPlayer* first = player();
+    LogCapture log;
+    controller->windowDidBecomeMain();
+    controller->windowDidBecomeMain();
+    EXPECT_EQ(player(), first);
+    EXPECT_EQ(log.count(QStringLiteral("Error: You are creating a second SongPlayer. Bad Olvik")),
+              0);
+    // The start-up list request ran once, and no other one started.
+    EXPECT_EQ(controller->listRequestsRunning(), 0);
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(), 1);
+    EXPECT_FALSE(controller->menuLogoutItem()->isVisible());
+    EXPECT_FALSE(AppController::launchedAtThisMoment());
+    EXPECT_FALSE(AppController::needToCheckAuthAfterWindowDidBecomeMain());
+}
+
+TEST_F(PlayerControls, AnotherListOnScreenLeavesTheRowsAlone) {
+    playRowAndWait(0);
+    // A search result on screen is not the play list: no row is marked.
+    controller->searchFieldCell()->setText(QStringLiteral("zzz-not-there"));
+    waitForListAfter([&] { controller->searchSelector(); });
+    waitForListAfter([&] {
+        controller->searchFieldCell()->clear();
+        controller->searchSelector();
+    });
+    // The same list fetched again equals the play list: the playing row is marked again.
+    ASSERT_GT(rowCount(), 0);
+    EXPECT_TRUE(rowMarked(0));
+    EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("pause"));
+}
+
+TEST_F(PlayerControls, RepeatAndShuffleShowTheStateAfterTheChange) {
+    auto* repeat = controller->window()->findChild<QToolButton*>(QStringLiteral("repeatButton"));
+    auto* shuffle = controller->window()->findChild<QToolButton*>(QStringLiteral("shuffleButton"));
+    ASSERT_NE(repeat, nullptr);
+    ASSERT_NE(shuffle, nullptr);
+    const struct {
+        QToolButton* button;
+        QString on;
+        QString off;
+        std::function<bool()> state;
+    } rows[] = {
+        {repeat, QStringLiteral("repeat"), QStringLiteral("repeat_off"),
+         [this] { return player()->getRepeating(); }},
+        {shuffle, QStringLiteral("shuffle"), QStringLiteral("shuffle_off"),
+         [this] { return player()->getShuffle(); }},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(buttonImageName(row.button), row.off);
+        QTest::mouseClick(row.button, Qt::LeftButton);
+        EXPECT_TRUE(row.state());
+        EXPECT_EQ(buttonImageName(row.button), row.on);
+        QTest::mouseClick(row.button, Qt::LeftButton);
+        EXPECT_FALSE(row.state());
+        EXPECT_EQ(buttonImageName(row.button), row.off);
+    }
+}
+
+TEST_F(PlayerControls, UnknownPlayButtonStateChangesNothing) {
+    const QString title = controller->currentSongTitle()->text();
+    controller->playButtonState(3);
+    controller->playButtonState(-1);
+    EXPECT_EQ(playImage(), QStringLiteral("playBig"));
+    EXPECT_EQ(controller->currentSongTitle()->text(), title);
+}
+
+TEST_F(PlayerControls, KeyboardPlaysPausesAndSkips) {
+    QWidget* window = controller->window();
+    table()->setFocus();
+    // The first list became the play list: Space starts its first song.
+    QTest::keyClick(window, Qt::Key_Space);
+    ASSERT_TRUE(waitFor([&] { return isPlayingSong(0); }));
+    QTest::keyClick(window, Qt::Key_Right, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return isPlayingSong(1); }));
+    QTest::keyClick(window, Qt::Key_Left, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return isPlayingSong(0); }));
+    QTest::keyClick(window, Qt::Key_Space);
+    ASSERT_TRUE(waitFor([&] { return player()->isPaused(); }));
+
+    // In the search field Space is a space.
+    QLineEdit* field = controller->searchFieldCell();
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Space);
+    EXPECT_EQ(field->text(), QStringLiteral(" "));
+    EXPECT_TRUE(player()->isPaused());
+}
+
+TEST_F(PlayerControls, FirstLaunchGlidesTheVolumeToItsMaximum) {
+    if (AppDelegate::getObjectWithKey(QStringLiteral("lastVolume")).isValid()) {
+        GTEST_SKIP() << "an earlier test in this process stored a volume";
+    }
+    ASSERT_TRUE(waitFor([&] { return controller->volumeSlider()->doubleValue() == 100.0; }));
+    EXPECT_EQ(buttonImageName(controller->translateButton()), QStringLiteral("translate_off"));
+}
+
+TEST_F(PlayerControls, VolumeSliderGlidesToTheStoredVolume) {
+    struct Row {
+        QString stored;
+        double start;
+        double expected;
+    };
+    const Row rows[] = {
+        {QStringLiteral("40.000000"), 90.0, 40.0},   {QStringLiteral("40.000000"), 10.0, 40.0},
+        {QStringLiteral("75.5"), 75.5, 75.5}, // target equals start: it stays
+        {QStringLiteral("not a number"), 50.0, 0.0}, {QStringLiteral("12abc"), 50.0, 12.0},
+    };
+    FloatSlider* slider = controller->volumeSlider();
+    const auto animationsOver = [&] {
+        return controller->findChildren<NSAnimationForSlider*>().isEmpty();
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stored.toStdString());
+        // The glide of the start-up (or of the row before) has ended and is gone.
+        ASSERT_TRUE(waitFor(animationsOver));
+        AppDelegate::saveObjectWithKey(row.stored, QStringLiteral("lastVolume"));
+        slider->setDoubleValue(row.start);
+        QSignalSpy actions(slider, &FloatSlider::action);
+        double low = row.start;
+        double high = row.start;
+        QObject watcher;
+        QObject::connect(slider, &QAbstractSlider::valueChanged, &watcher, [&] {
+            low = std::min(low, slider->doubleValue());
+            high = std::max(high, slider->doubleValue());
+        });
+        controller->repairControls();
+        ASSERT_TRUE(waitFor([&] { return slider->doubleValue() == row.expected; }))
+            << slider->doubleValue();
+        // The slider moved only between the two ends, and fired no action: the stored
+        // volume and the player's volume are untouched.
+        EXPECT_GE(low, std::min(row.start, row.expected));
+        EXPECT_LE(high, std::max(row.start, row.expected));
+        EXPECT_EQ(actions.count(), 0);
+        EXPECT_EQ(AppDelegate::getObjectWithKey(QStringLiteral("lastVolume")).toString(),
+                  row.stored);
+    }
+    // The player's next question stores and answers the slider's value.
+    slider->setDoubleValue(40.0);
+    EXPECT_FLOAT_EQ(controller->songPlayerGetVolumeLevel(), 0.4f);
+    EXPECT_EQ(AppDelegate::getObjectWithKey(QStringLiteral("lastVolume")).toString(),
+              QStringLiteral("40.000000"));
+}
+
+TEST_F(PlayerControls, StatusBroadcastSwitchIsRestored) {
+    for (const bool on : {true, false}) {
+        AppDelegate::saveObjectWithKey(on, QStringLiteral("lastTranslateCurrentSongToProfile"));
+        controller->repairControls();
+        EXPECT_EQ(AppController::translateNowPlayingToProfile(), on);
+        EXPECT_EQ(buttonImageName(controller->translateButton()),
+                  on ? QStringLiteral("translate") : QStringLiteral("translate_off"));
+    }
+}
+
+} // namespace
+} // namespace sondrel::test

@@ -1,0 +1,127 @@
+#pragma once
+// The real main window against the stand-in service on loopback, signed in with the
+// service's demo token: the controller is made, the window shown and set up, and the
+// own list (the demo library) is on screen when a test starts.
+
+#include "common/StandInService.h"
+#include "platform/CustomAVAudioPlayer.h"
+#include "platform/Dispatch.h"
+#include "playback/SongDownloader.h"
+#include "playback/SongPlayer.h"
+#include "shell/AppDelegate.h"
+#include "window/AppController.h"
+#include "window/Images.h"
+#include "window/ViewTags.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMainWindow>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace sondrel::test {
+
+// Generous: the machine may be busy; nothing here measures time.
+inline constexpr int kWaitMs = 30000;
+
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        service = sharedService();
+        ASSERT_TRUE(service->isReady()) << service->errorString().toStdString();
+        ASSERT_TRUE(service->reset());
+        setServiceConfig(service->config());
+
+        AppController::resetProcessWideState();
+        SongPlayer::resetProcessWideState();
+        SongDownloader::resetProcessWideState();
+        CustomAVAudioPlayer::resetPausedFlag();
+
+        delegate = std::make_unique<AppDelegate>();
+        AppDelegate::saveObjectWithKey(QStringLiteral("demo-token"), QStringLiteral("accessToken"));
+        controller = std::make_unique<AppController>();
+        controller->window()->resize(560, 680);
+        controller->window()->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+        controller->windowDidBecomeMain();
+        ASSERT_TRUE(waitFor([this] { return rowCount() > 0 && !listLoading(); }))
+            << "the own list did not arrive";
+    }
+
+    void TearDown() override {
+        controller.reset();
+        delegate.reset();
+        // Background jobs of this test end before the next test's service starts.
+        backgroundPool().waitForDone(kWaitMs);
+        QCoreApplication::processEvents();
+    }
+
+    // One service for the whole test process: every service makes its own self-signed
+    // certificate with the same name, and a process that trusts two of them cannot tell
+    // which one a connection shows. Tests start from its reset state.
+    static StandInService* sharedService() {
+        static StandInService* shared = [] {
+            auto* made = new StandInService();
+            if (made->isReady()) {
+                made->trustCertificate();
+            }
+            qAddPostRoutine([] { delete shared; });
+            return made;
+        }();
+        return shared;
+    }
+
+    SongPlayer* player() const { return SongPlayer::sharedInstance(); }
+    SongTableView* table() const { return controller->songsTableView(); }
+    std::int64_t rowCount() const { return table()->numberOfRows(); }
+    bool listLoading() const { return controller->listRequestsRunning() > 0; }
+
+    // Runs `action` and waits until the list request it starts has been answered.
+    void waitForListAfter(const std::function<void()>& action) {
+        QSignalSpy finished(controller.get(), &AppController::listRequestFinished);
+        action();
+        ASSERT_TRUE(waitFor([&] { return finished.count() > 0; })) << "no list answer";
+    }
+
+    QWidget* rowView(std::int64_t row) const { return table()->rowViewAtRow(row, false); }
+    QAbstractButton* rowButton(std::int64_t row) const {
+        return viewWithTag<QAbstractButton>(rowView(row), kSongCellButtonTag);
+    }
+    QLabel* rowTitle(std::int64_t row) const {
+        return viewWithTag<QLabel>(rowView(row), kSongCellTitleTag);
+    }
+    QLabel* rowTime(std::int64_t row) const {
+        return viewWithTag<QLabel>(rowView(row), kSongCellTimeTag);
+    }
+    bool rowMarked(std::int64_t row) const {
+        QWidget* highlight = viewWithTag(rowView(row), kSongCellHighlightTag);
+        return highlight != nullptr && highlight->isVisible();
+    }
+    static QColor textColour(const QLabel* label) {
+        return label->palette().color(QPalette::WindowText);
+    }
+
+    void clickRowButton(std::int64_t row) {
+        QAbstractButton* button = rowButton(row);
+        ASSERT_NE(button, nullptr) << "row " << row << " is not on screen";
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    bool isPlayingSong(std::uint64_t number) const {
+        return player()->isPlaying() && player()->getCurrentSongNumber() == number;
+    }
+
+    StandInService* service = nullptr;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<AppController> controller;
+};
+
+} // namespace sondrel::test
