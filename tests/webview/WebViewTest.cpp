@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QNetworkCookie>
+#include <QTcpServer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
@@ -31,6 +32,10 @@ public:
         server.Get("/login", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "session=s1; Path=/");
             res.set_content("<html><body>signed in</body></html>", "text/html");
+        });
+        server.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content("<html><body>no such page</body></html>", "text/html");
         });
         server.Get("/logout", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "session=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
@@ -72,8 +77,11 @@ protected:
     sondrel::WebView web{&container};
     QList<QUrl> commits;
     QList<QUrl> finishes;
+    QList<QUrl> failures;
 
     void SetUp() override {
+        QObject::connect(&web, &sondrel::WebView::didFailLoad,
+                         [this](const QUrl& u) { failures << u; });
         QObject::connect(&web, &sondrel::WebView::didCommitLoad,
                          [this](const QUrl& u) { commits << u; });
         QObject::connect(&web, &sondrel::WebView::didFinishLoad,
@@ -103,6 +111,24 @@ TEST_F(WebViewTest, LoadsReportTheirInitialAddressAndReloadStartsFromTheRedirect
     EXPECT_TRUE(
         finishes.value(0).toString().contains(QStringLiteral("/final#access_token=abc&user_id=7")))
         << finishes.value(0).toString().toStdString();
+}
+
+TEST_F(WebViewTest, ShownErrorPagesFinishAndLoadsWithoutAPageFail) {
+    web.loadRequest(server.url("/missing"));
+    ASSERT_TRUE(spinUntil([&] { return !finishes.isEmpty() || !failures.isEmpty(); }));
+    EXPECT_EQ(finishes.value(0), server.url("/missing")) << "an HTTP error page is shown";
+    EXPECT_TRUE(failures.isEmpty());
+
+    finishes.clear();
+    // A port nobody listens on: the connection is refused and no page is shown.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QUrl refused(QStringLiteral("http://127.0.0.1:%1/x").arg(closed.serverPort()));
+    closed.close();
+    web.loadRequest(refused);
+    ASSERT_TRUE(spinUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures.value(0), refused);
+    EXPECT_TRUE(finishes.isEmpty());
 }
 
 TEST_F(WebViewTest, EngineCookiesAreMirroredIntoTheSharedJar) {

@@ -82,10 +82,21 @@ void WebView::create() {
                     emit didCommitLoad(loadInitialUrl);
                     break;
                 case QWebEngineLoadingInfo::LoadSucceededStatus:
-                case QWebEngineLoadingInfo::LoadFailedStatus:
-                case QWebEngineLoadingInfo::LoadStoppedStatus:
                     emit didFinishLoad(loadInitialUrl.isEmpty() ? info.url() : loadInitialUrl);
                     break;
+                case QWebEngineLoadingInfo::LoadFailedStatus:
+                case QWebEngineLoadingInfo::LoadStoppedStatus: {
+                    const QUrl initial = loadInitialUrl.isEmpty() ? info.url() : loadInitialUrl;
+                    // The engine counts an HTTP error answer as a failure, but its page
+                    // is shown like any other.
+                    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+                        info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+                        emit didFinishLoad(initial);
+                    } else {
+                        emit didFailLoad(initial);
+                    }
+                    break;
+                }
                 }
             });
 }

@@ -7,6 +7,10 @@
 // The web engine is heavy (helper processes, ~270 MB), so the view is created only when
 // something first needs it: a start with a usable token never starts the engine.
 //
+// A load "finishes" when its page is shown, an HTTP error page included; a load that
+// fails without a page (no connection, refused certificate) or is stopped by the next
+// one reports didFailLoad instead (the sign-in tests and reloads only pages it shows).
+//
 // Every cookie the web engine stores or removes is mirrored into the shared cookie jar
 // (platform/Network.h), so background requests carry the sign-in session.
 //
@@ -48,6 +52,7 @@ public:
 signals:
     void didCommitLoad(const QUrl& initialUrl);
     void didFinishLoad(const QUrl& initialUrl);
+    void didFailLoad(const QUrl& initialUrl);
 
 private:
     void create();
