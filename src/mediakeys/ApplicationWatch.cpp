@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sys/syscall.h>
 #include <unistd.h>
 

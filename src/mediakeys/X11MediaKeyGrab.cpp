@@ -37,25 +37,47 @@ std::unique_ptr<X11MediaKeyGrab> X11MediaKeyGrab::create(const QByteArray& displ
 X11MediaKeyGrab::X11MediaKeyGrab(std::unique_ptr<x11::Connection> c, Callback cb)
     : connection(std::move(c)), callback(std::move(cb)) {
     reloadKeyboardMap();
-    useDetectableAutoRepeat();
+    useXkb();
 }
 
-void X11MediaKeyGrab::useDetectableAutoRepeat() {
-    // Without it the server sends each repeat of a held key as a release and a press,
-    // and the press may arrive later than the release.
+void X11MediaKeyGrab::useXkb() {
     xcb_connection_t* c = connection->get();
     const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(c, &xcb_xkb_id);
     if (!xkb || !xkb->present) {
-        return;
+        return; // core MappingNotify events tell of map changes
     }
     xcb_xkb_use_extension_reply_t* use =
         xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr);
     if (use && use->supported) {
+        xkbEventBase = xkb->first_event;
+        // Without it the server sends each repeat of a held key as a release and a
+        // press, and the press may arrive later than the release.
         const std::uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
         std::free(xcb_xkb_per_client_flags_reply(
             c, xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
+        // An XKB client gets no core MappingNotify: ask for XKB's map events instead.
+        const auto events = static_cast<std::uint16_t>(XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY |
+                                                       XCB_XKB_EVENT_TYPE_MAP_NOTIFY);
+        const auto parts =
+            static_cast<std::uint16_t>(XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP);
+        xcb_xkb_select_events(c, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts, nullptr);
     }
     std::free(use);
+}
+
+void X11MediaKeyGrab::keyboardMapChanged() {
+    const bool wasEnabled = enabled.load();
+    if (wasEnabled) {
+        ungrabAll();
+    }
+    reloadKeyboardMap();
+    if (wasEnabled) {
+        QString error;
+        if (!grabAll(&error)) {
+            setEnabledState(false);
+            logLine(QStringLiteral("Media key tap could not be enabled: %1").arg(error));
+        }
+    }
 }
 
 X11MediaKeyGrab::~X11MediaKeyGrab() {
@@ -177,10 +199,24 @@ bool X11MediaKeyGrab::dispatchEvents() {
         std::free(event);
     }
     xcb_flush(c);
-    return !connection->hasError();
+    if (connection->hasError()) {
+        if (enabled.load()) {
+            setEnabledState(false); // the server dropped the grabs with the connection
+        }
+        return false;
+    }
+    return true;
 }
 
 void X11MediaKeyGrab::handle(xcb_generic_event_t* event) {
+    if (xkbEventBase != 0 && (event->response_type & 0x7F) == xkbEventBase) {
+        // XKB events share one code; the second byte says which one.
+        const std::uint8_t xkbType = reinterpret_cast<const std::uint8_t*>(event)[1];
+        if (xkbType == XCB_XKB_MAP_NOTIFY || xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY) {
+            keyboardMapChanged();
+        }
+        return;
+    }
     switch (event->response_type & 0x7F) {
     case XCB_KEY_PRESS: {
         const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
@@ -210,18 +246,7 @@ void X11MediaKeyGrab::handle(xcb_generic_event_t* event) {
     case XCB_MAPPING_NOTIFY: {
         const auto* mapping = reinterpret_cast<const xcb_mapping_notify_event_t*>(event);
         if (mapping->request == XCB_MAPPING_KEYBOARD || mapping->request == XCB_MAPPING_MODIFIER) {
-            const bool wasEnabled = enabled.load();
-            if (wasEnabled) {
-                ungrabAll();
-            }
-            reloadKeyboardMap();
-            if (wasEnabled) {
-                QString error;
-                if (!grabAll(&error)) {
-                    setEnabledState(false);
-                    logLine(QStringLiteral("Media key tap could not be enabled: %1").arg(error));
-                }
-            }
+            keyboardMapChanged();
         }
         break;
     }

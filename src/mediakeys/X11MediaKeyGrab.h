@@ -89,7 +89,8 @@ private:
     bool grabAll(QString* error);
     void ungrabAll();
     void reloadKeyboardMap();
-    void useDetectableAutoRepeat();
+    void useXkb();
+    void keyboardMapChanged();
     void handle(xcb_generic_event_t* event);
     void handleKey(const TapKeyEvent& key);
     void setEnabledState(bool value);
@@ -98,6 +99,7 @@ private:
     Callback callback;
     x11::KeyboardMap keyboardMap;
     std::uint16_t numLock = XCB_MOD_MASK_2;
+    std::uint8_t xkbEventBase = 0; // 0 without XKB
     std::vector<xcb_keycode_t> grabbedKeycodes;
     std::vector<xcb_keycode_t> keysDown;      // pressed and taken, to spot repeats
     xcb_generic_event_t* lookahead = nullptr; // an event read while looking for a repeat

@@ -408,3 +408,16 @@ TEST_F(X11Tap, SlowCallbackSwitchesTheGrabOffWithTheTimeoutNotice) {
     EXPECT_EQ(seen[1], kTapDisabledByTimeout);
     EXPECT_FALSE(grab->isEnabled());
 }
+
+TEST_F(X11Tap, KeyboardMapChangesKeepTheKeysTaken) {
+    startTap();
+    Terminal& other = startTerminal(QStringLiteral("Otherapp"));
+    // xdotool binds a character missing from the keyboard map to a spare keycode and
+    // back again: keyboard map changes, after each of which the tap grabs the keys anew.
+    tool({QStringLiteral("type"), QString(QChar(0x0298))});
+    press("XF86AudioPlay");
+    ASSERT_TRUE(waitUntil([&] { return player.calls.size() == 1; }));
+    syncWith(other);
+    EXPECT_FALSE(other.output().contains(QStringLiteral("PLAY")));
+    EXPECT_TRUE(tap->isTapEnabled());
+}
