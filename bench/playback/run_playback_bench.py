@@ -135,6 +135,7 @@ def many_songs(env, build, count, seconds):
                             stderr=subprocess.DEVNULL)
     os.set_blocking(proc.stdout.fileno(), False)
     base = None
+    half = 0.0
     peak = 0.0
     buffered = ""
     last_row = -1
@@ -148,13 +149,15 @@ def many_songs(env, build, count, seconds):
                 last_row = int(line.split()[1])
                 if last_row == 1 and base is None:
                     base = rss_mib(proc.pid)
+                if last_row == count // 2:
+                    half = rss_mib(proc.pid)
         if base is not None:
             peak = max(peak, rss_mib(proc.pid))
         time.sleep(0.1)
     proc.stdin.write(b"q\n")
     proc.stdin.flush()
     proc.wait(timeout=30)
-    return base, peak, last_row + 1
+    return base, half, peak, last_row + 1
 
 
 def main():
@@ -186,7 +189,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         env = Env(build, tmp, 2, args.songs)
         try:
-            base, peak, played = many_songs(env, build, args.songs, 2)
+            base, half, peak, played = many_songs(env, build, args.songs, 2)
         finally:
             env.close()
 
@@ -203,7 +206,8 @@ def main():
         s, m = med("sondrel-play", k) * scale, med("mpv", k) * scale
         print(f"| {name} | {s:.3f} | {m:.3f} | {s / m:.2f} | {target} |")
     print(f"\n{played} songs in a row with a 1 MiB cache: RSS after the first song "
-          f"{base:.1f} MiB, at most {peak:.1f} MiB (growth {peak - base:.1f} MiB)")
+          f"{base:.1f} MiB, at song {args.songs // 2} {half:.1f} MiB, at most {peak:.1f} MiB "
+          f"(growth {peak - base:.1f} MiB)")
 
 
 if __name__ == "__main__":

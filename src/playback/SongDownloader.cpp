@@ -157,6 +157,7 @@ void SongDownloader::didFinish(QNetworkReply* reply) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     transferOk = status >= 200 && status < 300;
     if (transferOk) {
+        buffer->bytes.squeeze(); // the cache counts bytes, so it should hold no spare room
         cache.setObjectForKey(buffer->bytes, transferSongId);
     }
     if (lengthWasUnknown) {
