@@ -8,12 +8,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <future>
+#include <pthread.h>
 
 namespace sondrel {
 namespace {
 
-// How often the queue thread tops up the output while playing.
-constexpr int kPumpIntervalMs = 10;
+// How often the queue thread tops up the output while playing: the outputs hold
+// 300 ms, so this keeps them well fed with few wake-ups.
+constexpr int kPumpIntervalMs = 40;
 
 } // namespace
 
@@ -35,6 +37,7 @@ private:
 // ordinary join): opens the output, then runs an event loop whose timer and wake-ups
 // drive pump().
 void AudioQueue::run(std::promise<bool>& opened) {
+    pthread_setname_np(pthread_self(), "AudioQueue");
     QEventLoop loop;
     QueuePump receiver([this] { pump(); });
     QTimer pumpTimer;
@@ -154,7 +157,8 @@ OSStatus AudioQueue::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t cou
         buffer->packetDescriptions.assign(descriptions, descriptions + (descriptions ? count : 0));
         enqueued.push_back(buffer);
     }
-    wake();
+    // No wake-up: while playing, the pump's timer takes the buffer in time (the output
+    // holds far more than one interval); before start() nothing is played anyway.
     return kNoErr;
 }
 
