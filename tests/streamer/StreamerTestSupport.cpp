@@ -60,9 +60,10 @@ bool StreamerFixture::playToEnd(AudioStreamer& streamer, double seconds) {
     return waitUntil([&] { return streamer.isIdle(); }, seconds);
 }
 
-std::vector<double> tonesHeard(const WavData& wav, double minSeconds) {
+std::vector<double> tonesHeard(const WavData& wav, double minSeconds,
+                               const std::vector<double>& candidates) {
     std::vector<double> tones;
-    for (const ToneRun& run : toneRuns(wav, {330, 440, 660, 880}, minSeconds)) {
+    for (const ToneRun& run : toneRuns(wav, candidates, minSeconds)) {
         if (run.hz > 0 && (tones.empty() || tones.back() != run.hz)) {
             tones.push_back(run.hz);
         }

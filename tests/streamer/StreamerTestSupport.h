@@ -40,7 +40,8 @@ protected:
 };
 
 // The stretches of tone (ignoring silence) in a recording.
-std::vector<double> tonesHeard(const WavData& wav, double minSeconds = 0.2);
+std::vector<double> tonesHeard(const WavData& wav, double minSeconds = 0.2,
+                               const std::vector<double>& candidates = {330, 440, 660, 880});
 double secondsOf(const WavData& wav);
 
 } // namespace sondrel::test
