@@ -14,13 +14,16 @@
 namespace sondrel {
 namespace {
 
+// A label inside the table draws with the Text role (its background is the table's
+// Base), a label elsewhere with WindowText: both get the colour.
 void setTextColour(QLabel* label, const QColor& colour) {
     if (label == nullptr) {
         return;
     }
     QPalette palette = label->palette();
-    if (palette.color(QPalette::WindowText) != colour) {
+    if (palette.color(QPalette::WindowText) != colour || palette.color(QPalette::Text) != colour) {
         palette.setColor(QPalette::WindowText, colour);
+        palette.setColor(QPalette::Text, colour);
         label->setPalette(palette);
     }
 }

@@ -105,8 +105,9 @@ protected:
         QWidget* highlight = viewWithTag(rowView(row), kSongCellHighlightTag);
         return highlight != nullptr && highlight->isVisible();
     }
+    // The colour the label draws its text in.
     static QColor textColour(const QLabel* label) {
-        return label->palette().color(QPalette::WindowText);
+        return label->palette().color(label->foregroundRole());
     }
 
     void clickRowButton(std::int64_t row) {

@@ -1,0 +1,89 @@
+// A screenshot of the playing window on a real X server, kept under the build folder as
+// an artifact ("artifacts/window-playing.png", or "-2x" with QT_SCALE_FACTOR=2 for a
+// HiDPI screen).
+
+#include "WindowFixture.h"
+#include "window/FloatSlider.h"
+
+#include <QDir>
+#include <QScreen>
+#include <QSet>
+
+namespace sondrel::test {
+namespace {
+
+class Screenshot : public WindowFixture {};
+
+QString artifactPath(qreal scale) {
+    const QByteArray binary = qgetenv("SONDREL_BINARY_DIR");
+    QDir dir(binary.isEmpty() ? QDir::currentPath() : QString::fromUtf8(binary));
+    dir.mkpath(QStringLiteral("artifacts"));
+    return dir.filePath(scale > 1.0 ? QStringLiteral("artifacts/window-playing-2x.png")
+                                    : QStringLiteral("artifacts/window-playing.png"));
+}
+
+#ifdef SONDREL_SCREENSHOT_SCALE
+TEST_F(Screenshot, OfThePlayingWindowOnAScreenOfScale2) {
+    ASSERT_EQ(controller->window()->devicePixelRatioF(), 2.0);
+#else
+TEST_F(Screenshot, OfThePlayingWindow) {
+#endif
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    clickRowButton(1);
+    ASSERT_TRUE(waitFor([&] { return isPlayingSong(1); }));
+    ASSERT_TRUE(waitFor([&] {
+        return controller->progressSlider()->doubleValue() > 0.05 &&
+               rowTime(1)->text().startsWith(QLatin1Char('-'));
+    }));
+    QWidget* window = controller->window();
+    window->raise();
+    window->activateWindow();
+    QTest::qWait(300); // let the X server show the last paint
+
+    const qreal scale = window->devicePixelRatioF();
+    const QPixmap shot = window->screen()->grabWindow(window->winId());
+    ASSERT_FALSE(shot.isNull());
+    const QString path = artifactPath(scale);
+    ASSERT_TRUE(shot.save(path)) << path.toStdString();
+    std::printf("screenshot: %s (%dx%d, scale %.1f)\n", qPrintable(path), shot.width(),
+                shot.height(), scale);
+
+    // The picture is the window at the screen's scale, and it is not blank: the row
+    // highlight's colour and white are both there.
+    EXPECT_EQ(shot.width(), qRound(window->width() * scale));
+    const QImage image = shot.toImage();
+    QSet<QRgb> colours;
+    bool highlight = false;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            const QRgb pixel = image.pixel(x, y) & 0xFFFFFF;
+            colours.insert(pixel);
+            highlight = highlight || pixel == 0x5F7FA2;
+        }
+    }
+    EXPECT_GT(colours.size(), 20);
+    EXPECT_TRUE(highlight);
+
+    // The ordinary rows' text is drawn in the row colour: the darkest pixel of row 0's
+    // title (bold, so some pixels are solid) is that colour; anti-aliasing only makes
+    // pixels lighter.
+    const QRect title(rowTitle(0)->mapTo(window, QPoint(0, 0)), rowTitle(0)->size());
+    QColor darkest(Qt::white);
+    for (int y = title.top(); y <= title.bottom(); ++y) {
+        for (int x = title.left(); x <= title.right(); ++x) {
+            const QColor pixel = image.pixelColor(QPointF(x * scale, y * scale).toPoint());
+            if (pixel.lightness() < darkest.lightness()) {
+                darkest = pixel;
+            }
+        }
+    }
+    const QColor rowColour(0x5f, 0x7f, 0xa2);
+    EXPECT_LE(std::abs(darkest.red() - rowColour.red()) +
+                  std::abs(darkest.green() - rowColour.green()) +
+                  std::abs(darkest.blue() - rowColour.blue()),
+              24)
+        << darkest.name().toStdString();
+}
+
+} // namespace
+} // namespace sondrel::test
