@@ -423,6 +423,9 @@ void AudioQueue::writeOut() {
             }
             return;
         }
+        if (!decoder && decoderFailed) {
+            continue; // nothing can be decoded; buffers still go back to the feeder
+        }
         if (!decoder) {
             std::vector<std::uint8_t> cookie;
             {
@@ -433,6 +436,7 @@ void AudioQueue::writeOut() {
             decoder = createPacketDecoder(format, cookie, &error);
             if (!decoder) {
                 logLine(QStringLiteral("Audio decoder failed: %1").arg(error));
+                decoderFailed = true;
                 std::lock_guard lock(mutex);
                 failed = true;
                 failure = error;

@@ -130,6 +130,7 @@ private:
     bool playing = false;
     bool stopWhenDone = false;
     bool drainWhenDone = false;
+    bool decoderFailed = false;
     AudioQueueBufferRef current = nullptr;
     std::vector<std::int16_t> staging; // decoded samples not yet in the output
     std::size_t stagingRead = 0;       // samples of `staging` already written

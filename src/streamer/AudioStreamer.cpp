@@ -317,6 +317,7 @@ void AudioStreamer::start() {
     }
     {
         std::lock_guard guard(lock);
+        streamerStopReason = NoStop;
         setStateLocked(StartingThread);
     }
     internalThread.reset(QThread::create([this] { startInternal(); }));
@@ -339,7 +340,8 @@ void AudioStreamer::pause() {
             failWithErrorCodeLocked(AS_AUDIO_QUEUE_START_FAILED);
             return;
         }
-        setStateLocked(Playing);
+        // The body ended while paused: the queue is already asked to stop at its end.
+        setStateLocked(streamerStopReason == StoppingEndOfFile ? Stopping : Playing);
     }
 }
 

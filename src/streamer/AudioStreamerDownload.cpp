@@ -250,6 +250,20 @@ void AudioStreamer::handleEndOfStream() {
         streamerStopReason = StoppingEndOfFile;
         return;
     }
+    if (streamerState == Paused) {
+        // Paused by the caller: the queue finishes what it holds once resumed, and
+        // pause() then moves on to stopping instead of playing.
+        err = audioQueue->flush();
+        if (!err) {
+            err = audioQueue->stop(false);
+        }
+        if (err) {
+            failWithErrorCodeLocked(AS_AUDIO_QUEUE_FLUSH_FAILED);
+            return;
+        }
+        streamerStopReason = StoppingEndOfFile;
+        return;
+    }
     if (streamerState == Buffering) {
         // The queue ran dry before the last buffers came; they are all there now.
         err = audioQueue->start();

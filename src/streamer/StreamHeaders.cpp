@@ -133,6 +133,11 @@ std::optional<AdtsHeader> readAdtsHeader(const std::uint8_t* b, std::size_t size
         return std::nullopt;
     }
     h.sampleRate = kAdtsSampleRates[h.sampleRateIndex];
+    // A raw AAC frame holds at most 6144 bits per channel: longer is no frame.
+    const std::uint32_t channels = h.channelConfig == 7 ? 8u : std::uint32_t(h.channelConfig);
+    if (h.frameLength - h.headerSize > 768u * channels) {
+        return std::nullopt;
+    }
     return h;
 }
 

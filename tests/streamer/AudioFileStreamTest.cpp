@@ -231,6 +231,52 @@ TEST(AudioFileStream, BrokenInputFailsOrWaitsButNeverProducesBadPackets) {
     EXPECT_EQ(junk.status, kStatusInvalidFile);
 }
 
+// Damaged copies of real files (bytes changed, cut, doubled), fed in uneven pieces:
+// the parser must never hand on a packet over its bound or a PCM block of partial frames.
+TEST(AudioFileStream, DamagedFilesNeverGiveBadPackets) {
+    const auto pcm = tonePcm({{440, 0.3}});
+    const std::pair<QByteArray, std::uint32_t> sources[] = {
+        {encodeMp3(pcm, 44100, 2, true), kAudioFileMP3Type},
+        {encodeAdts(pcm, 44100, 2), kAudioFileAAC_ADTSType},
+        {makeWav(pcm, 44100, 2), kAudioFileWAVEType},
+        {makeAiff(pcm, 44100, 2, true), kAudioFileAIFCType},
+    };
+    std::uint32_t seed = 12345;
+    auto next = [&seed](std::uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    for (const auto& [original, hint] : sources) {
+        for (int round = 0; round < 400; ++round) {
+            QByteArray file = original;
+            const int damage = 1 + int(next(8));
+            for (int d = 0; d < damage; ++d) {
+                const auto at = qsizetype(next(std::uint32_t(file.size())));
+                switch (next(3)) {
+                case 0:
+                    file[at] = char(next(256));
+                    break;
+                case 1:
+                    file.truncate(std::max<qsizetype>(at, 1));
+                    break;
+                default:
+                    file.insert(at, file.mid(at, qsizetype(next(600))));
+                    break;
+                }
+            }
+            const Parsed p = parse(file, hint, 1 + int(next(3000)));
+            SCOPED_TRACE(round);
+            if (p.format.formatId == kFormatLinearPCM && p.format.bytesPerFrame > 0) {
+                EXPECT_EQ(p.pcmBytes.size() % qsizetype(p.format.bytesPerFrame), 0);
+            }
+            for (const QByteArray& packet : p.packets) {
+                ASSERT_LE(std::uint32_t(packet.size()), p.upperBound);
+                ASSERT_GT(packet.size(), 0);
+            }
+        }
+    }
+}
+
 TEST(AudioFileStream, SeekIsExactForPcmAndResumesAtTheGivenPacket) {
     const auto pcm = tonePcm({{440, 0.2}});
     const QByteArray wav = makeWav(pcm, 44100, 2);

@@ -138,6 +138,24 @@ TEST_F(AudioStreamerControl, PauseHoldsTheSoundAndResumeLosesNothing) {
     EXPECT_EQ(heard().samples, pcm);
 }
 
+TEST_F(AudioStreamerControl, TheEndOfTheBodyWhilePausedWaitsForTheResume) {
+    const QByteArray mp3 = encodeMp3(tonePcm({{440, 1.5}}), kRate, 2, false);
+    server.serve("/tone.mp3", mp3);
+    // The last bytes come three seconds late, while the caller has paused.
+    auto streamer = makeStreamer(
+        server.url("/tone.mp3", "fault=stall&seconds=3&after=" + std::to_string(mp3.size() - 200)));
+    streamer->start();
+    ASSERT_TRUE(waitPlayed(*streamer, 0.5));
+    streamer->pause();
+    ASSERT_TRUE(waitUntil([&] { return streamer->stopReason() == Streamer::StoppingEndOfFile; }));
+    EXPECT_TRUE(streamer->isPaused());
+    streamer->start();
+    ASSERT_TRUE(waitUntil([&] { return streamer->isIdle(); }));
+    EXPECT_EQ(streamer->errorCode(), Streamer::AS_NO_ERROR);
+    EXPECT_NEAR(secondsOf(heard()), 1.5, 0.1);
+    EXPECT_EQ(tonesHeard(heard()), std::vector<double>{440});
+}
+
 TEST_F(AudioStreamerControl, StopFromIdleReturnsAtOnceAndWhilePlayingAfterTheCleanUp) {
     server.serve("/tone.wav", makeWav(tonePcm({{440, 3}}), kRate, 2));
     auto idle = makeStreamer(server.url("/tone.wav"));
