@@ -319,11 +319,13 @@ TEST_F(ImagesCacheTest, MemoryCachesAreBounded) {
     ImagesCache cache(ratio);
     QLabel view;
     const int count = ImagesCache::kMemoryCacheEntries + 8;
+    // One at a time: parallel fetches would enter the memory cache in the order they
+    // happen to finish, and the oldest entry would not be known.
     for (int i = 0; i < count; ++i) {
         cache.getImageWithURL(server.url(QStringLiteral("/m%1.png").arg(i)), QStringLiteral("b"),
                               {10, 10}, &view);
+        settle();
     }
-    settle();
     // The oldest entry left memory; it still comes back from disk, without a request.
     QDir(imagesFolder()).remove(QStringLiteral("b_b_m0_normal_scaled.png"));
     const int before = server.requests();
