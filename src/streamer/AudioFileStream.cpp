@@ -12,11 +12,6 @@ namespace {
 // Junk allowed before the first frame of a stream.
 constexpr std::uint64_t kMaxLeadingJunk = 1 << 20;
 
-bool startsWith(const std::vector<std::uint8_t>& bytes, const char* text) {
-    const std::size_t n = std::strlen(text);
-    return bytes.size() >= n && std::memcmp(bytes.data(), text, n) == 0;
-}
-
 bool isId3Prefix(const std::vector<std::uint8_t>& bytes) {
     static const char id3[] = "ID3";
     for (std::size_t i = 0; i < bytes.size() && i < 3; ++i) {

@@ -12,11 +12,6 @@ namespace {
 // The largest header chunk read whole.
 constexpr std::uint32_t kMaxHeaderChunk = 1 << 16;
 
-bool startsWith(const std::vector<std::uint8_t>& bytes, const char* text) {
-    const std::size_t n = std::strlen(text);
-    return bytes.size() >= n && std::memcmp(bytes.data(), text, n) == 0;
-}
-
 } // namespace
 
 bool AudioFileStream::setPcmFormat(int channels, double sampleRate, int bits, bool isFloat,

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace sondrel {
 
@@ -68,6 +69,23 @@ std::optional<std::uint64_t> readId3v2TagSize(const std::uint8_t* bytes, std::si
 
 // An IEEE 754 80-bit extended float, big-endian (AIFF sample rates).
 double readExtended80(const std::uint8_t* bytes);
+
+// True when `bytes` begins with the characters of `text`.
+inline bool startsWith(const std::vector<std::uint8_t>& bytes, const char* text) {
+    std::size_t n = 0;
+    while (text[n] != 0) {
+        ++n;
+    }
+    if (bytes.size() < n) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (bytes[i] != std::uint8_t(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 inline std::uint32_t readBE32(const std::uint8_t* p) {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
