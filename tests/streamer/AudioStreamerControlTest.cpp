@@ -106,8 +106,8 @@ TEST_F(AudioStreamerControl, SeekNearTheEndStartsTwoBufferSizesBeforeIt) {
 TEST_F(AudioStreamerControl, SeekBeforeTheBitRateIsKnownDoesNothing) {
     const auto pcm = tonePcm({{440, 1}});
     server.serve("/tone.wav", makeWav(pcm, kRate, 2));
-    // No byte comes for two seconds, so the seek is served while nothing is known.
-    auto streamer = makeStreamer(server.url("/tone.wav", "fault=stall&after=0&seconds=2"));
+    // No byte comes for three seconds, so the seek is served while nothing is known.
+    auto streamer = makeStreamer(server.url("/tone.wav", "fault=stall&after=0&seconds=3"));
     streamer->start();
     streamer->seekToTime(0.5);
     ASSERT_TRUE(waitUntil([&] { return streamer->isIdle(); }));

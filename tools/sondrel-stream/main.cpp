@@ -64,9 +64,14 @@ int main(int argc, char** argv) {
 
     AudioStreamer streamer(QUrl::fromUserInput(address));
     bool started = false;
+    int shown = -1;
     QObject::connect(&streamer, &AudioStreamer::notification, &app, [&](const QString&) {
+        // Each notification reads the state as it is now; quick changes can show as one.
         const int state = streamer.state();
-        say(QStringLiteral("state: %1").arg(QLatin1String(stateName(state))));
+        if (state != shown) {
+            shown = state;
+            say(QStringLiteral("state: %1").arg(QLatin1String(stateName(state))));
+        }
         if (state != AudioStreamer::Idle) {
             started = true;
         } else if (started) {
