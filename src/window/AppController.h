@@ -12,12 +12,13 @@
 //   AppControllerSongTable.cpp       the song table's data source, marking, row buttons
 //   AppControllerLists.cpp           list addresses, list requests, the error check
 //   AppControllerNotifications.cpp   the song notification
-//   AppControllerAuth.cpp            the sign-in and status broadcast entry points
+//   AppControllerAuth.cpp            sign-in and logout: the popover, the web view, the token
+//   AppControllerStatus.cpp          status broadcast: the switch, status.set, the captcha
 //   AppControllerMediaKeys.cpp       media keys (tap and window) and MPRIS's controls
 //
-// Threading: main thread only. The list requests run their network wait and JSON work
-// on the background pool and come back through dispatchMain(); nothing else leaves the
-// main thread.
+// Threading: main thread only. The list requests, the start-up token read, the logout's
+// feed page fetch and the status.set requests run on the background pool and come back
+// through dispatchMain(); nothing else leaves the main thread.
 
 #include "mediakeys/PlayerControl.h"
 #include "mediakeys/SPMediaKeyTap.h"
@@ -57,6 +58,8 @@ class ImagesCache;
 class MprisService;
 class SongDownloader;
 class SongPlayer;
+class WebView;
+struct CaptchaDemand;
 
 // An outlet: a weak reference to a control of the window (empty once the control is
 // gone) with its plain getter and setter.
@@ -178,10 +181,42 @@ public:
     // Requests started and not yet answered.
     int listRequestsRunning() const { return runningListRequests; }
 
-    // ---- Sign-in and status broadcast (AppControllerAuth.cpp)
+    // ---- Sign-in and logout (AppControllerAuth.cpp)
+    // The start-up check (called once): opens the popover, reads the token in the
+    // background and decides by its age; the own list is requested at once.
     void checkAuth();
+    // The operations below queue their work on the main loop and return at once, so any
+    // thread may call them.
+    // Opens the popover on the authorization page (the service said the token expired).
     void didAuthorize();
+    // Loads the authorization page into the web view (does not open the popover).
+    void loadAuthPage();
+    // A sign-in is complete: closes the popover, requests the own list, shows "Log out".
+    void authComplete();
+    // Stores the token and user id an address carries; an OAuth error address brings
+    // the authorization page back.
+    void checkToken(const QString& address);
+    // The logout item's action: finds the service's logout link on the feed page and
+    // opens it in the web view.
+    void didLogout(QObject* sender = nullptr);
+    void startSmallSpinners(QObject* sender = nullptr);
+    void stopSmallSpinners(QObject* sender = nullptr);
+    // The web view's load callbacks (main thread), with the load's initial address.
+    void webViewDidCommitLoad(const QUrl& initialUrl);
+    void webViewDidFinishLoad(const QUrl& initialUrl);
+    // The sign-in web view (null until the sign-in first needs it; its engine starts
+    // only when a page is loaded into it).
+    WebView* loginWebViewAdapter() const { return webViewObject; }
+    bool isPopoverShown() const;
+
+    // ---- Status broadcast (AppControllerStatus.cpp)
+    // Flips the switch, stores it and shows it on `sender` (a button).
+    void translateSelector(QObject* sender = nullptr);
+    // Publishes the current song as the profile status (true) or clears it (false),
+    // when the switch is on.
     void setCurrentPlayingInProfileStatus(bool playing);
+    // Sends the typed captcha answer (nothing when the field is empty).
+    void translateCaptchaConfirm(QObject* sender = nullptr);
 
     // ---- Media keys and desktop media controls (AppControllerMediaKeys.cpp)
     // 16 play/pause, 19 next song, 20 previous song; key presses (and their repeats) only.
@@ -213,6 +248,8 @@ public:
     static bool needToCheckAuthAfterWindowDidBecomeMain() { return needAuthCheck; }
     static bool translateNowPlayingToProfile() { return translateToProfile; }
     static void setTranslateNowPlayingToProfile(bool on) { translateToProfile = on; }
+    // The id of the captcha the service last asked for, while one is held.
+    static const std::optional<QString>& errorCaptchaSID() { return captchaSid; }
     // As at launch (tests that make several controllers in one process).
     static void resetProcessWideState();
 
@@ -243,6 +280,14 @@ private:
     void listRequestStarted();
     void listRequestEnded();
     static SongPlayer* player();
+    // Sign-in and status broadcast helpers (AppControllerAuth.cpp, AppControllerStatus.cpp).
+    void connectSignInControls();
+    WebView* ensureWebView();
+    void showPopover();
+    void startupTokenChecked(bool tokenPresent);
+    void completeLogout();
+    void logoutLinkFound(const std::optional<QString>& link);
+    void captchaDemanded(const CaptchaDemand& demand);
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<QMainWindow> mainWindow;
@@ -254,11 +299,13 @@ private:
     DesktopNotifier* notifierObject = nullptr; // child of this controller
     std::optional<UserNotification> lastNotification;
     int runningListRequests = 0;
+    WebView* webViewObject = nullptr; // child of this controller, made on first need
 
     // Process-wide (main thread).
     static inline bool launched = true;
     static inline bool needAuthCheck = true;
     static inline bool translateToProfile = false;
+    static inline std::optional<QString> captchaSid;
     static inline std::unique_ptr<EntitySongs> entitySongsObject;
 };
 

@@ -1,24 +1,286 @@
-// AppController: the entry points of sign-in and status broadcast.
+// AppController: sign-in and logout.
 //
-// Until the sign-in flow is part of the player, start-up signs in with the stored token:
-// checkAuth requests the own list with it, and an expired token (error 5) only logs the
-// check's line and leaves the window as it is. The status broadcast does nothing yet;
-// its switch is restored at start (repairControls).
+// The user signs in on the service's own pages in the sign-in popover's web view. Every
+// load the web view finishes is tested on its initial address: the logout page ends the
+// session, the authorization, login form and grant addresses are loaded again from
+// where their redirects ended, and an address with an access token gives the token and
+// the user id, which are stored with the time. At start-up the stored token is used
+// while it is younger than 86,100 seconds.
+//
+// The logout fetches the service's feed page in the background (with the web view's
+// cookies, mirrored into the shared jar), finds the "logout_mobile" link in it and opens
+// that link in the web view; the finished logout page clears the token.
+//
+// Every operation but checkAuth and the web view callbacks queues its steps on the main
+// loop, in call order, so it may be called from any thread.
 
+#include "platform/Dispatch.h"
+#include "platform/Network.h"
+#include "platform/ServiceConfig.h"
+#include "platform/webview/WebView.h"
+#include "playback/SongPlayer.h"
+#include "service/AuthAddresses.h"
+#include "service/TokenLifetime.h"
+#include "shell/AppDelegate.h"
+#include "ui_MainWindow.h"
 #include "window/AppController.h"
 
+#include <QScreen>
+#include <QThread>
+#include <algorithm>
+
 namespace sondrel {
+namespace {
+
+// The logout waits this long after reading the feed page before opening the link.
+constexpr unsigned long kLogoutPauseMs = 1000;
+
+// Runs `step` on the main loop later, unless the controller is gone by then.
+template <typename Step> void later(AppController* controller, Step step) {
+    dispatchMain([self = QPointer<AppController>(controller), step = std::move(step)]() mutable {
+        if (self) {
+            step(self.data());
+        }
+    });
+}
+
+AuthAddresses addresses() {
+    return AuthAddresses::from(serviceConfig());
+}
+
+bool tokenStored() {
+    return isTokenPresent(AppDelegate::getObjectWithKey(kAccessTokenKey));
+}
+
+} // namespace
+
+void AppController::connectSignInControls() {
+    connect(ui->menuLogoutItem, &QAction::triggered, this,
+            [this] { didLogout(ui->menuLogoutItem); });
+    connect(ui->translateButton, &QAbstractButton::clicked, this,
+            [this] { translateSelector(ui->translateButton); });
+    // The captcha field's Return sends the answer.
+    connect(ui->translateCaptchaTextfield, &QLineEdit::returnPressed, this,
+            [this] { translateCaptchaConfirm(ui->translateCaptchaTextfield); });
+}
+
+WebView* AppController::ensureWebView() {
+    if (webViewObject == nullptr) {
+        webViewObject = new WebView(loginWebView(), this);
+        connect(webViewObject, &WebView::didCommitLoad, this, &AppController::webViewDidCommitLoad);
+        connect(webViewObject, &WebView::didFinishLoad, this, &AppController::webViewDidFinishLoad);
+    }
+    return webViewObject;
+}
+
+bool AppController::isPopoverShown() const {
+    return popover() != nullptr && popover()->isVisible();
+}
+
+void AppController::showPopover() {
+    QFrame* frame = popover();
+    if (frame == nullptr) {
+        return;
+    }
+    if (QWidget* anchor = loginPopoverDot()) {
+        // Hung from the anchor's lower edge (the larger y on screen), centred on it and
+        // kept on the anchor's screen.
+        const QRect bounds = anchor->rect();
+        QPoint topLeft = anchor->mapToGlobal(
+            QPoint(bounds.center().x() - frame->width() / 2, bounds.bottom() + 1));
+        if (const QScreen* screen = anchor->screen()) {
+            const QRect area = screen->availableGeometry();
+            topLeft.setX(std::clamp(topLeft.x(), area.left(),
+                                    std::max(area.left(), area.right() - frame->width() + 1)));
+            topLeft.setY(std::clamp(topLeft.y(), area.top(),
+                                    std::max(area.top(), area.bottom() - frame->height() + 1)));
+        }
+        frame->move(topLeft);
+    }
+    frame->show();
+    frame->raise();
+}
 
 void AppController::checkAuth() {
-    downloadPlaylistWithURL(URLAllMyAudio());
+    showPopover();
+    ensureWebView()->setVisible(false);
+    if (loginSpinner() != nullptr) {
+        loginSpinner()->startAnimation();
+    }
+    dispatchBackground([self = QPointer<AppController>(this)] {
+        const bool present = tokenStored();
+        dispatchMain([self, present] {
+            if (self) {
+                self->startupTokenChecked(present);
+            }
+        });
+    });
+    authComplete();
+}
+
+void AppController::startupTokenChecked(bool tokenPresent) {
+    if (loginSpinner() != nullptr) {
+        loginSpinner()->stopAnimation();
+    }
+    switch (decideStartupToken(tokenPresent, AppDelegate::getObjectWithKey(kAccessTokenDateKey),
+                               authNow())) {
+    case StartupTokenDecision::LoadAuthPage:
+        loadAuthPage();
+        break;
+    case StartupTokenDecision::AuthComplete:
+        authComplete();
+        break;
+    case StartupTokenDecision::Nothing:
+        break;
+    }
 }
 
 void AppController::didAuthorize() {
-    // The sign-in popover with the service's authorization page opens here.
+    later(this, [](AppController* self) {
+        self->showPopover();
+        self->loadAuthPage();
+    });
 }
 
-void AppController::setCurrentPlayingInProfileStatus(bool /*playing*/) {
-    // Publishing the song as the profile status (and clearing it) happens here.
+void AppController::loadAuthPage() {
+    later(this, [](AppController* self) {
+        const QUrl request(addresses().authorization);
+        WebView* web = self->ensureWebView();
+        web->setVisible(true);
+        if (self->loginSpinner() != nullptr) {
+            self->loginSpinner()->stopAnimation();
+        }
+        web->loadRequest(request);
+    });
+}
+
+void AppController::authComplete() {
+    later(this, [](AppController* self) {
+        if (self->isPopoverShown()) {
+            self->popover()->hide();
+        }
+        self->downloadPlaylistWithURL(self->URLAllMyAudio());
+        if (self->menuLogoutItem() != nullptr) {
+            self->menuLogoutItem()->setVisible(true);
+        }
+    });
+}
+
+void AppController::startSmallSpinners(QObject* /*sender*/) {
+    later(this, [](AppController* self) {
+        for (BusySpinner* spinner : {self->loginSmallSpinner1(), self->loginSmallSpinner2()}) {
+            if (spinner != nullptr) {
+                spinner->startAnimation();
+            }
+        }
+    });
+}
+
+void AppController::stopSmallSpinners(QObject* /*sender*/) {
+    later(this, [](AppController* self) {
+        for (BusySpinner* spinner : {self->loginSmallSpinner1(), self->loginSmallSpinner2()}) {
+            if (spinner != nullptr) {
+                spinner->stopAnimation();
+            }
+        }
+    });
+}
+
+void AppController::webViewDidCommitLoad(const QUrl& /*initialUrl*/) {
+    startSmallSpinners(loginView());
+}
+
+void AppController::webViewDidFinishLoad(const QUrl& initialUrl) {
+    // The page's scroll view has no rubber-band scrolling to switch off on this desktop.
+    stopSmallSpinners(loginView());
+    const QString address = addressText(initialUrl);
+    const FinishedLoadTests tests = testFinishedLoad(address, addresses());
+    if (tests.logoutCompleted) {
+        completeLogout();
+    }
+    // A load that ended where it began would only be repeated (endlessly, for an error
+    // page the service answers at the authorization address); only redirected loads
+    // are loaded again, from where they ended.
+    if (tests.reload && webViewObject != nullptr && webViewObject->currentUrl() != initialUrl) {
+        webViewObject->reload();
+    }
+    checkToken(address);
+}
+
+void AppController::completeLogout() {
+    if (menuLogoutItem() != nullptr) {
+        menuLogoutItem()->setVisible(false);
+    }
+    if (SongPlayer* songPlayer = player()) {
+        const bool songsOnScreen = songPlayer->getQuantityFromListOnScreen() > 0;
+        songPlayer->clearPlaylists();
+        if (songsOnScreen && songsTableView() != nullptr) {
+            songsTableView()->reloadData();
+        }
+    }
+    AppDelegate::saveObjectWithKey(QStringLiteral(""), kAccessTokenKey);
+    loadAuthPage();
+}
+
+void AppController::checkToken(const QString& address) {
+    later(this, [address](AppController* self) {
+        const TokenAddress read = readTokenAddress(address);
+        if (read.loadAuthPage) {
+            self->loadAuthPage();
+            return;
+        }
+        if (read.userId) {
+            AppDelegate::saveObjectWithKey(*read.userId, kLastUserIdKey);
+        }
+        if (read.token) {
+            AppDelegate::saveObjectWithKey(*read.token, kAccessTokenKey);
+            AppDelegate::saveObjectWithKey(authNow(), kAccessTokenDateKey);
+            self->authComplete();
+        }
+    });
+}
+
+void AppController::didLogout(QObject* /*sender*/) {
+    later(this, [](AppController* self) {
+        if (!tokenStored()) {
+            return;
+        }
+        self->ensureWebView()->setVisible(false);
+        if (self->loginSpinner() != nullptr) {
+            self->loginSpinner()->startAnimation();
+        }
+        self->showPopover();
+        dispatchBackground([self = QPointer<AppController>(self), feed = addresses().feed] {
+            const HttpResult page = blockingGet(QUrl(feed), kRequestTimeout);
+            // Any answer that arrived is read, whatever its HTTP status.
+            const std::optional<QString> link =
+                page.ok ? logoutLinkFromFeedPage(page.body) : std::nullopt;
+            QThread::msleep(kLogoutPauseMs);
+            dispatchMain([self, link] {
+                if (self) {
+                    self->logoutLinkFound(link);
+                }
+            });
+        });
+    });
+}
+
+void AppController::logoutLinkFound(const std::optional<QString>& link) {
+    if (loginSpinner() != nullptr) {
+        loginSpinner()->stopAnimation();
+    }
+    if (SongPlayer* songPlayer = player()) {
+        songPlayer->stop();
+    }
+    WebView* web = ensureWebView();
+    web->setVisible(true);
+    // Without a link nothing new is loaded: the user stays signed in.
+    if (link) {
+        const QUrl request(*link);
+        if (request.isValid() && !request.isEmpty()) {
+            web->loadRequest(request);
+        }
+    }
 }
 
 } // namespace sondrel

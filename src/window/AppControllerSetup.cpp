@@ -87,6 +87,7 @@ AppController::AppController(QObject* parent)
     ui->progressSlider->setTracking(false);
 
     connectControls();
+    connectSignInControls();
     setUpShortcuts();
     // The song list has the keyboard at start, so Space plays instead of typing.
     ui->songsTableView->setFocus();
@@ -186,6 +187,7 @@ void AppController::resetProcessWideState() {
     launched = true;
     needAuthCheck = true;
     translateToProfile = false;
+    captchaSid.reset();
 }
 
 SongPlayer* AppController::player() {
