@@ -70,6 +70,19 @@ inline constexpr int kNumAQBufs = 16;
 inline constexpr int kAQMaxPacketDescs = 512;
 inline constexpr std::uint32_t kAQDefaultBufSize = 2048;
 
+class AudioStreamer;
+
+// The platform callbacks: plain functions that hand each event to the streamer given
+// as their context.
+void ASReadStreamCallBack(QNetworkReply* stream, int eventType, void* inClientInfo);
+void ASPropertyListenerProc(void* inClientData, AudioFileStream& inAudioFileStream,
+                            std::uint32_t inPropertyID);
+void ASPacketsProc(void* inClientData, const void* inInputData, std::uint32_t inNumberBytes,
+                   std::uint32_t inNumberPackets,
+                   const AudioStreamPacketDescription* inPacketDescriptions);
+void ASAudioQueueOutputCallback(void* inClientData, AudioQueue& inAQ, AudioQueueBufferRef inBuffer);
+void ASAudioQueueIsRunningCallback(void* inUserData, AudioQueue& inAQ, std::uint32_t inID);
+
 class AudioStreamer : public QObject {
     Q_OBJECT
 public:
@@ -174,6 +187,12 @@ private slots:
 
 private:
     enum class StreamEvent { BytesAvailable, End, Error };
+    friend void ASReadStreamCallBack(QNetworkReply*, int, void*);
+    friend void ASPropertyListenerProc(void*, AudioFileStream&, std::uint32_t);
+    friend void ASPacketsProc(void*, const void*, std::uint32_t, std::uint32_t,
+                              const AudioStreamPacketDescription*);
+    friend void ASAudioQueueOutputCallback(void*, AudioQueue&, AudioQueueBufferRef);
+    friend void ASAudioQueueIsRunningCallback(void*, AudioQueue&, std::uint32_t);
 
     // Download thread.
     void startInternal();

@@ -24,6 +24,24 @@ constexpr qint64 kReadBufferSize = 64 * 1024; // bytes Qt may hold ahead of the 
 
 } // namespace
 
+void ASReadStreamCallBack(QNetworkReply* stream, int eventType, void* inClientInfo) {
+    static_cast<AudioStreamer*>(inClientInfo)
+        ->handleReadFromStream(stream, static_cast<AudioStreamer::StreamEvent>(eventType));
+}
+
+void ASPropertyListenerProc(void* inClientData, AudioFileStream& inAudioFileStream,
+                            std::uint32_t inPropertyID) {
+    static_cast<AudioStreamer*>(inClientData)
+        ->handlePropertyChangeForFileStream(inAudioFileStream, inPropertyID);
+}
+
+void ASPacketsProc(void* inClientData, const void* inInputData, std::uint32_t inNumberBytes,
+                   std::uint32_t inNumberPackets,
+                   const AudioStreamPacketDescription* inPacketDescriptions) {
+    static_cast<AudioStreamer*>(inClientData)
+        ->handleAudioPackets(inInputData, inNumberBytes, inNumberPackets, inPacketDescriptions);
+}
+
 void AudioStreamer::wakeDownloadThread() {
     // Called with `lock` held; runLoop is only set and cleared under it.
     if (runLoop) {
@@ -167,11 +185,12 @@ bool AudioStreamer::openReadStreamLocked() {
     responseSeen = false;
     rangeSkip = 0;
     QNetworkReply* reply = stream;
-    QObject::connect(reply, &QNetworkReply::readyRead, reply,
-                     [this, reply] { handleReadFromStream(reply, StreamEvent::BytesAvailable); });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply] {
+        ASReadStreamCallBack(reply, int(StreamEvent::BytesAvailable), this);
+    });
     QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
         const bool failed = reply->error() != QNetworkReply::NoError;
-        handleReadFromStream(reply, failed ? StreamEvent::Error : StreamEvent::End);
+        ASReadStreamCallBack(reply, int(failed ? StreamEvent::Error : StreamEvent::End), this);
     });
     return true;
 }
@@ -208,7 +227,8 @@ void AudioStreamer::handleReadFromStream(QNetworkReply* reply, StreamEvent event
         }
         if (more) {
             QMetaObject::invokeMethod(
-                reply, [this, reply, eventType] { handleReadFromStream(reply, eventType); },
+                reply,
+                [this, reply, eventType] { ASReadStreamCallBack(reply, int(eventType), this); },
                 Qt::QueuedConnection);
         } else if (eventType == StreamEvent::End) {
             handleEndOfStream();
@@ -320,11 +340,11 @@ void AudioStreamer::handleBytesAvailable() {
             }
             err = AudioFileStream::open(
                 [this](AudioFileStream& s, std::uint32_t id) {
-                    handlePropertyChangeForFileStream(s, id);
+                    ASPropertyListenerProc(this, s, id);
                 },
                 [this](const void* data, std::uint32_t bytes, std::uint32_t packets,
                        const AudioStreamPacketDescription* descriptions) {
-                    handleAudioPackets(data, bytes, packets, descriptions);
+                    ASPacketsProc(this, data, bytes, packets, descriptions);
                 },
                 hintForFileExtension(extension), &audioFileStream);
             if (err) {

@@ -9,6 +9,15 @@
 
 namespace sondrel {
 
+void ASAudioQueueOutputCallback(void* inClientData, AudioQueue& inAQ,
+                                AudioQueueBufferRef inBuffer) {
+    static_cast<AudioStreamer*>(inClientData)->handleBufferCompleteForQueue(inAQ, inBuffer);
+}
+
+void ASAudioQueueIsRunningCallback(void* inUserData, AudioQueue& inAQ, std::uint32_t inID) {
+    static_cast<AudioStreamer*>(inUserData)->handlePropertyChangeForQueue(inAQ, inID);
+}
+
 void AudioStreamer::handlePropertyChangeForFileStream(AudioFileStream& fileStream,
                                                       std::uint32_t propertyId) {
     std::lock_guard guard(lock);
@@ -75,16 +84,17 @@ void AudioStreamer::createQueueLocked() {
     err = AudioQueue::newOutput(
         asbd,
         [this](AudioQueue& queue, AudioQueueBufferRef buffer) {
-            handleBufferCompleteForQueue(queue, buffer);
+            ASAudioQueueOutputCallback(this, queue, buffer);
         },
         outputFactory, &audioQueue);
     if (err) {
         failWithErrorCodeLocked(AS_AUDIO_QUEUE_CREATION_FAILED);
         return;
     }
-    err = audioQueue->addPropertyListener(
-        kAudioQueuePropertyIsRunning,
-        [this](AudioQueue& queue, std::uint32_t id) { handlePropertyChangeForQueue(queue, id); });
+    err = audioQueue->addPropertyListener(kAudioQueuePropertyIsRunning,
+                                          [this](AudioQueue& queue, std::uint32_t id) {
+                                              ASAudioQueueIsRunningCallback(this, queue, id);
+                                          });
     if (err) {
         failWithErrorCodeLocked(AS_AUDIO_QUEUE_ADD_LISTENER_FAILED);
         return;
