@@ -59,6 +59,9 @@ void AppController::connectSignInControls() {
             [this] { didLogout(ui->menuLogoutItem); });
     connect(ui->translateButton, &QAbstractButton::clicked, this,
             [this] { translateSelector(ui->translateButton); });
+    // The popover closes on a click outside it; its anchor brings it back with the page
+    // it holds (the sign-in is not lost to a stray click).
+    connect(ui->loginPopoverDot, &QAbstractButton::clicked, this, [this] { showPopover(); });
     // The captcha field's Return sends the answer.
     connect(ui->translateCaptchaTextfield, &QLineEdit::returnPressed, this,
             [this] { translateCaptchaConfirm(ui->translateCaptchaTextfield); });

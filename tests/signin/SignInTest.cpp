@@ -113,6 +113,12 @@ TEST_F(SignInFixture, ExpiredTokenReopensThePopoverOnTheAuthorizationPage) {
     EXPECT_EQ(log.count(QStringLiteral("token has been expired, need re-auth")), 1);
     EXPECT_EQ(rowCount(), 0) << "the error answer empties the list on screen";
     EXPECT_EQ(player()->getQuantityFromListOnScreen(), 0u);
+
+    // A click outside closes the popover; its anchor opens it again on the same page.
+    controller->popover()->hide();
+    QTest::mouseClick(controller->loginPopoverDot(), Qt::LeftButton);
+    EXPECT_TRUE(controller->isPopoverShown());
+    EXPECT_TRUE(pageSays(kLoginForm));
 }
 
 TEST_F(SignInFixture, LogoutFollowsTheFeedPagesLinkOnly) {

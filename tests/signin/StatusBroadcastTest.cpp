@@ -26,7 +26,7 @@ QString withCaptcha(int aid, const QString& sid, const QString& key) {
            key;
 }
 
-class StatusBroadcast : public WindowFixture {
+class StatusBroadcastInWindow : public WindowFixture {
 protected:
     void SetUp() override {
         WindowFixture::SetUp();
@@ -97,7 +97,7 @@ double difference(const QImage& a, const QImage& b) {
     return sum / (3.0 * x.width() * x.height());
 }
 
-TEST_F(StatusBroadcast, SwitchIsStoredAtOnceAndSendsNothing) {
+TEST_F(StatusBroadcastInWindow, SwitchIsStoredAtOnceAndSendsNothing) {
     chooseFirstSong();
     switchOn();
     clickSwitch();
@@ -117,7 +117,7 @@ TEST_F(StatusBroadcast, SwitchIsStoredAtOnceAndSendsNothing) {
     EXPECT_TRUE(sent().isEmpty());
 }
 
-TEST_F(StatusBroadcast, PlayingPublishesTheSongAndStoppingClearsIt) {
+TEST_F(StatusBroadcastInWindow, PlayingPublishesTheSongAndStoppingClearsIt) {
     auto updates = [this] { return service->status().value(QStringLiteral("updates")).toInt(); };
     switchOn();
     // Starting a song stops the one before (a clear), then publishes the new one; the
@@ -153,7 +153,7 @@ TEST_F(StatusBroadcast, PlayingPublishesTheSongAndStoppingClearsIt) {
     EXPECT_EQ(sent().size(), 4);
 }
 
-TEST_F(StatusBroadcast, CaptchaPictureIsShownAndTheTypedAnswerSent) {
+TEST_F(StatusBroadcastInWindow, CaptchaPictureIsShownAndTheTypedAnswerSent) {
     switchOn();
     chooseFirstSong();
     ASSERT_TRUE(service->nextApiError(14, QStringLiteral("status.set")));
@@ -195,7 +195,7 @@ TEST_F(StatusBroadcast, CaptchaPictureIsShownAndTheTypedAnswerSent) {
               QStringLiteral("1001_100001"));
 }
 
-TEST_F(StatusBroadcast, CaptchaStateFromStepToStep) {
+TEST_F(StatusBroadcastInWindow, CaptchaStateFromStepToStep) {
     switchOn();
     chooseFirstSong();
     enum class Held { Nothing, Same, New };
