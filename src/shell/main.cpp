@@ -16,6 +16,20 @@
 
 namespace {
 
+// Qt's own messages (and the web engine's page messages) may quote an address with an
+// access token: they pass through the same hiding as the player's log lines.
+QtMessageHandler qtMessageHandler = nullptr;
+
+void hideTokensInQtMessages(QtMsgType type, const QMessageLogContext& context,
+                            const QString& message) {
+    const QString hidden = sondrel::hideAccessTokens(message);
+    if (qtMessageHandler != nullptr) {
+        qtMessageHandler(type, context, hidden);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(hidden));
+    }
+}
+
 // The command line. The service options are read by loadServiceConfig; they are
 // declared here so that --help documents them and the parser accepts them.
 struct CommandLine {
@@ -92,6 +106,8 @@ int main(int argc, char* argv[]) {
             return parseCommandLine(QCoreApplication::arguments()) ? 0 : 2;
         }
     }
+
+    qtMessageHandler = qInstallMessageHandler(hideTokensInQtMessages);
 
     // The sign-in web view's engine needs both before the application object exists.
     sondrel::prepareWebEngineEnvironment();
