@@ -93,7 +93,9 @@ WavData readWav(const QString& path) {
                 return {};
             }
             wav.samples.resize(size / 2);
-            std::memcpy(wav.samples.data(), all.constData() + body, wav.samples.size() * 2);
+            if (!wav.samples.empty()) { // an empty vector's data() may be null
+                std::memcpy(wav.samples.data(), all.constData() + body, wav.samples.size() * 2);
+            }
             return wav;
         }
         at = body + size + (size & 1);
