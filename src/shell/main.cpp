@@ -121,11 +121,10 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    const sondrel::ServiceConfig config = sondrel::loadServiceConfig(QApplication::arguments());
-    sondrel::setServiceConfig(config);
-    if (!config.caCertificate.isEmpty()) {
-        sondrel::trustExtraCertificate(config.caCertificate);
-    }
+    // The service's own certificate is trusted by the first request that needs it
+    // (trustServiceCertificateOnce): loading the TLS library has no place on the way to
+    // the window.
+    sondrel::setServiceConfig(sondrel::loadServiceConfig(QApplication::arguments()));
 
     sondrel::AppDelegate delegate;
     storeSignIn(*commandLine);
@@ -142,6 +141,9 @@ int main(int argc, char* argv[]) {
     sondrel::AppController controller;
     app.setMediaKeyDelegate(&controller);
     controller.window()->show();
+    // Become the active window even where no window manager hands out the focus (a bare
+    // X server): the controller sets itself up when its window first becomes active.
+    controller.window()->activateWindow();
     const int status = QApplication::exec();
     app.setMediaKeyDelegate(nullptr);
     return status;

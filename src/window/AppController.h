@@ -37,7 +37,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QString>
-#include <QTableView>
 #include <QToolButton>
 #include <QUrl>
 #include <cstdint>
@@ -83,7 +82,7 @@ class AppController : public QObject,
     Q_OBJECT
 
     SONDREL_OUTLET(SongTableView, songsTableView, setSongsTableView)
-    SONDREL_OUTLET(QTableView, friendsTableView, setFriendsTableView) // interface only
+    SONDREL_OUTLET(SongTableView, friendsTableView, setFriendsTableView) // interface only
     SONDREL_OUTLET(QToolButton, playButton, setPlayButton)
     SONDREL_OUTLET(QToolButton, translateButton, setTranslateButton)
     SONDREL_OUTLET(QToolButton, loginPopoverDot, setLoginPopoverDot)
@@ -276,6 +275,7 @@ private:
     void deliverSongNotification();
     void markRowView(QWidget* rowView, bool current);
     QWidget* makeSongCell();
+    void becomeMainSoon();
     void announcePlayerState();
     void listRequestStarted();
     void listRequestEnded();
@@ -299,7 +299,9 @@ private:
     DesktopNotifier* notifierObject = nullptr; // child of this controller
     std::optional<UserNotification> lastNotification;
     int runningListRequests = 0;
-    WebView* webViewObject = nullptr; // child of this controller, made on first need
+    WebView* webViewObject = nullptr;   // child of this controller, made on first need
+    bool windowPainted = false;         // the window has painted itself once
+    bool activationBeforePaint = false; // it became active before that
 
     // Process-wide (main thread).
     static inline bool launched = true;

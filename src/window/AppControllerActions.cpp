@@ -35,7 +35,20 @@ void AppController::connectControls() {
             [this] { progressSelector(ui->progressSlider); });
     connect(ui->searchFieldCell, &QLineEdit::returnPressed, this,
             [this] { searchSelector(ui->searchFieldCell); });
-    // Emptying the field (its clear button, or deleting the text) shows the own list again.
+    // The field's clear button (our own picture: the desktop's icon theme is slow to
+    // search at start), shown while there is text.
+    QAction* clear = ui->searchFieldCell->addAction(imageNamed(QStringLiteral("clear")),
+                                                    QLineEdit::TrailingPosition);
+    clear->setObjectName(QStringLiteral("searchClearAction"));
+    clear->setToolTip(tr("Clear the search and show my songs"));
+    clear->setVisible(false);
+    connect(ui->searchFieldCell, &QLineEdit::textChanged, clear,
+            [clear](const QString& text) { clear->setVisible(!text.isEmpty()); });
+    connect(clear, &QAction::triggered, this, [this] {
+        ui->searchFieldCell->clear();
+        searchSelector(ui->searchFieldCell);
+    });
+    // Emptying the field (the clear button, or deleting the text) shows the own list again.
     connect(ui->searchFieldCell, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (text.isEmpty()) {
             searchSelector(ui->searchFieldCell);

@@ -11,6 +11,7 @@
 #include "playback/SongPlayer.h"
 #include "service/AudioListURLs.h"
 #include "service/ServiceAnswer.h"
+#include "service/ServiceTrust.h"
 #include "shell/AppDelegate.h"
 #include "window/AppController.h"
 #include "window/BusySpinner.h"
@@ -36,6 +37,7 @@ void AppController::downloadPlaylistWithURL(const QUrl& url) {
     listRequestStarted();
     const QPointer<AppController> self(this);
     dispatchBackground([self, url] {
+        trustServiceCertificateOnce();
         const HttpResult result = blockingGet(url, kRequestTimeout);
         // The check logs the service's error lines; the list is read in the same pass.
         SongListAnswer answer = readSongListAnswer(result.ok ? result.body : QByteArray());

@@ -13,6 +13,7 @@
 #include "platform/ServiceConfig.h"
 #include "playback/SongPlayer.h"
 #include "service/AuthAddresses.h"
+#include "service/ServiceTrust.h"
 #include "service/StatusBroadcast.h"
 #include "shell/AppDelegate.h"
 #include "support/ImagesCache.h"
@@ -105,6 +106,7 @@ void AppController::setCurrentPlayingInProfileStatus(bool playing) {
         return; // no address can be made of these values: nothing is sent
     }
     statusRequests().add([self = QPointer<AppController>(this), url = *url, playing] {
+        trustServiceCertificateOnce();
         const HttpResult answer = blockingGet(url, kRequestTimeout);
         if (!playing || !answer.ok) {
             return; // the answer to a clear is not read

@@ -2,7 +2,8 @@
 // The window's named images: small vector pictures in the application's resources
 // (":/images/<name>.svg"), sharp at every screen scale. Names: "play", "pause",
 // "playBig", "pauseBig", "repeat", "repeat_off", "shuffle", "shuffle_off", "translate",
-// "translate_off", and the "backward" and "forward" buttons' pictures.
+// "translate_off", the "backward" and "forward" buttons' pictures and the search
+// field's "clear".
 //
 // Main thread only.
 

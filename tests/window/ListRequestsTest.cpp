@@ -6,6 +6,7 @@
 #include "support/CommonHelper.h"
 #include "window/BusySpinner.h"
 
+#include <QAction>
 #include <QLineEdit>
 
 namespace sondrel::test {
@@ -18,7 +19,7 @@ TEST_F(ListRequests, OwnListAppearsAtStartWithTheStoredToken) {
     ASSERT_FALSE(library.isEmpty());
     EXPECT_EQ(rowCount(), library.size());
     const QStringList gets = service->requestTargets(QStringLiteral("/method/audio.get"));
-    ASSERT_EQ(gets.size(), 1);
+    ASSERT_EQ(gets.size(), kStartupListRequests);
     EXPECT_TRUE(gets[0].contains(QStringLiteral("access_token=demo-token&")));
     EXPECT_TRUE(controller->progressIndicator()->isHidden());
 
@@ -66,11 +67,24 @@ TEST_F(ListRequests, EmptyingTheSearchFieldReloadsTheOwnList) {
         QTest::keyClick(field, Qt::Key_Backspace);
     });
     EXPECT_EQ(rowCount(), ownCount);
-    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(), 2);
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(),
+              kStartupListRequests + 1);
 
     // Enter on an empty field does the same.
     waitForListAfter([&] { QTest::keyClick(field, Qt::Key_Return); });
-    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(), 3);
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(),
+              kStartupListRequests + 2);
+
+    // The field's clear button shows while there is text, and empties it.
+    auto* clear = field->findChild<QAction*>(QStringLiteral("searchClearAction"));
+    ASSERT_NE(clear, nullptr);
+    EXPECT_FALSE(clear->isVisible());
+    field->setText(QStringLiteral("x"));
+    EXPECT_TRUE(clear->isVisible());
+    waitForListAfter([&] { clear->trigger(); });
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(),
+              kStartupListRequests + 3);
 }
 
 TEST_F(ListRequests, ErrorAnswersEmptyTheTableWithTheirLogLines) {

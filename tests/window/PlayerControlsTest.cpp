@@ -103,7 +103,8 @@ TEST_F(PlayerControls, BecomingMainThreeTimesSetsUpOnce) {
               0);
     // The start-up list request ran once, and no other one started.
     EXPECT_EQ(controller->listRequestsRunning(), 0);
-    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(), 1);
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/audio.get")).size(),
+              kStartupListRequests);
     // Hidden right after the start-up check, shown again when the sign-in completes.
     EXPECT_TRUE(controller->menuLogoutItem()->isVisible());
     EXPECT_FALSE(AppController::launchedAtThisMoment());

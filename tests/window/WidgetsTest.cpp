@@ -211,9 +211,9 @@ TEST(SliderAnimation, ASliderGoneMidRunIsLeftAlone) {
 }
 
 TEST(NamedImages, EveryNameDrawsSharplyAtEveryScale) {
-    const QStringList names = {"play",      "pause",         "playBig",  "pauseBig",
-                               "repeat",    "repeat_off",    "shuffle",  "shuffle_off",
-                               "translate", "translate_off", "backward", "forward"};
+    const QStringList names = {"play",       "pause",   "playBig",     "pauseBig",  "repeat",
+                               "repeat_off", "shuffle", "shuffle_off", "translate", "translate_off",
+                               "backward",   "forward", "clear"};
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         const QIcon icon = imageNamed(name);

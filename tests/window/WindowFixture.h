@@ -14,6 +14,8 @@
 #include "window/ViewTags.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QMainWindow>
 #include <QSignalSpy>
@@ -27,6 +29,8 @@ namespace sondrel::test {
 
 // Generous: the machine may be busy; nothing here measures time.
 inline constexpr int kWaitMs = 30000;
+// Own-list requests of a signed-in start.
+inline constexpr int kStartupListRequests = 2;
 
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
     return QTest::qWaitFor(condition, timeoutMs);
@@ -46,14 +50,32 @@ protected:
         CustomAVAudioPlayer::resetPausedFlag();
 
         delegate = std::make_unique<AppDelegate>();
+        // Signed in: the demo token, stored just now.
         AppDelegate::saveObjectWithKey(QStringLiteral("demo-token"), QStringLiteral("accessToken"));
+        AppDelegate::saveObjectWithKey(QDateTime::currentDateTimeUtc(),
+                                       QStringLiteral("accessTokenDate"));
         controller = std::make_unique<AppController>();
         controller->window()->resize(560, 680);
         controller->window()->show();
+        controller->window()->activateWindow(); // as main() does
         ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+        // As on a desktop: the window is active when it becomes main (the sign-in
+        // popover opens over it and gives the keyboard back to it when it closes).
+        ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
         controller->windowDidBecomeMain();
-        ASSERT_TRUE(waitFor([this] { return rowCount() > 0 && !listLoading(); }))
-            << "the own list did not arrive";
+        // The start-up check asks for the own list twice: at once, and again when the
+        // stored token has proved usable.
+        ASSERT_TRUE(waitFor([this] {
+            return service->requestTargets(QStringLiteral("/method/audio.get")).size() ==
+                       kStartupListRequests &&
+                   !listLoading() && rowCount() > 0;
+        })) << "the own list did not arrive";
+        // The offscreen platform leaves the closed sign-in popover the active window; a
+        // desktop gives the keyboard back to the main window.
+        ASSERT_TRUE(waitFor([this] {
+            controller->window()->activateWindow();
+            return QApplication::activeWindow() == controller->window();
+        }));
     }
 
     void TearDown() override {
