@@ -68,7 +68,7 @@ long statusKiB(const char* key) {
 }
 
 // 1 when the web engine's library is mapped into this process (linked in), else 0.
-int webEngineMapped() {
+[[maybe_unused]] int webEngineMapped() { // unused by the bare-window probe
     QFile maps(QStringLiteral("/proc/self/maps"));
     maps.open(QIODevice::ReadOnly);
     return maps.readAll().contains("libQt6WebEngineCore") ? 1 : 0;
