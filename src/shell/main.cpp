@@ -6,7 +6,6 @@
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "platform/ServiceConfig.h"
-#include "platform/webview/WebView.h"
 #include "shell/AppDelegate.h"
 #include "window/AppController.h"
 
@@ -109,9 +108,6 @@ int main(int argc, char* argv[]) {
 
     qtMessageHandler = qInstallMessageHandler(hideTokensInQtMessages);
 
-    // The sign-in web view's engine needs both before the application object exists.
-    sondrel::prepareWebEngineEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     sondrel::MediaKeyExampleApp app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(sondrel::kApplicationName));
     QApplication::setDesktopFileName(QString::fromLatin1(sondrel::kApplicationId));

@@ -10,8 +10,6 @@
 #include "service/TokenLifetime.h"
 #include "window/WindowFixture.h"
 
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <memory>
 #include <ostream>
 
@@ -127,8 +125,8 @@ protected:
         }
         // The answer may come after this call gave up (the page went away meanwhile).
         auto answer = std::make_shared<std::optional<bool>>();
-        web()->view()->page()->runJavaScript(
-            expression, [answer](const QVariant& result) { *answer = result.toBool(); });
+        web()->runJavaScript(expression,
+                             [answer](const QVariant& result) { *answer = result.toBool(); });
         (void)QTest::qWaitFor([&] { return answer->has_value(); }, 5000);
         return answer->value_or(false);
     }

@@ -1,8 +1,5 @@
 // Runs the sign-in tests inside a QApplication whose config, data, cache and runtime
-// homes are a fresh temporary folder, with sound going to the null output, and with the
-// web engine prepared before the application object exists (as the player's main does).
-
-#include "platform/webview/WebView.h"
+// homes are a fresh temporary folder, with sound going to the null output.
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -18,8 +15,6 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("SONDREL_AUDIO_OUTPUT")) {
         qputenv("SONDREL_AUDIO_OUTPUT", "null");
     }
-    sondrel::prepareWebEngineEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
     ::testing::InitGoogleTest(&argc, argv);

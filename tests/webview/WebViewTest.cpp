@@ -1,6 +1,7 @@
-// The sign-in web view against a real HTTP server on loopback: loads report their
-// initial address, reload starts from the redirected address, and the engine's cookies
-// reach the shared jar.
+// The sign-in web view against a real HTTP server on loopback: the engine's module is
+// loaded only by the first load, loads report their initial address, reload starts from
+// the redirected address, and the engine's cookies reach the shared jar. This test links
+// only the view: the engine comes from its module, as in the player.
 
 #include "platform/webview/WebView.h"
 
@@ -9,10 +10,9 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QNetworkCookie>
 #include <QTcpServer>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -70,6 +70,12 @@ bool spinUntil(const std::function<bool()>& done, int ms = 60000) {
     return done();
 }
 
+// Whether the web engine's library is mapped into this process.
+bool engineMapped() {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6WebEngineCore");
+}
+
 class WebViewTest : public ::testing::Test {
 protected:
     LoopbackServer server;
@@ -89,11 +95,49 @@ protected:
     }
 };
 
-TEST_F(WebViewTest, EngineStartsOnlyWhenFirstNeeded) {
+TEST_F(WebViewTest, EngineIsLoadedOnlyByTheFirstLoad) {
     EXPECT_FALSE(web.isCreated());
     web.setVisible(false);
     EXPECT_FALSE(web.isCreated()) << "hiding the view does not start the engine";
     EXPECT_TRUE(web.currentUrl().isEmpty());
+    EXPECT_FALSE(engineMapped()) << "the engine's library is not even loaded yet";
+
+    web.loadRequest(server.url("/login"));
+    ASSERT_TRUE(spinUntil([&] { return !finishes.isEmpty(); }));
+    EXPECT_TRUE(web.isCreated());
+    EXPECT_TRUE(engineMapped());
+    EXPECT_FALSE(container.findChildren<QWidget*>().isEmpty()) << "the view is in its container";
+    QString text;
+    web.runJavaScript(QStringLiteral("document.body.textContent"),
+                      [&](const QVariant& value) { text = value.toString(); });
+    ASSERT_TRUE(spinUntil([&] { return !text.isEmpty(); }));
+    EXPECT_EQ(text, QStringLiteral("signed in"));
+}
+
+// Without its module the view logs why, reports every load as failed, and the player
+// goes on. (In a child process: the module is loaded once per process.)
+TEST(WebViewWithoutEngine, LoadsFailWithTheReason) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("SONDREL_WEBENGINE_MODULE", "/nonexistent/sondrel-webengine.so");
+            QWidget container;
+            sondrel::WebView web(&container);
+            QList<QUrl> failures;
+            QObject::connect(&web, &sondrel::WebView::didFailLoad,
+                             [&](const QUrl& url) { failures << url; });
+            const QUrl first(QStringLiteral("http://127.0.0.1:1/a"));
+            web.loadRequest(first);
+            web.loadRequest(QUrl(QStringLiteral("http://127.0.0.1:1/b")));
+            web.runJavaScript(QStringLiteral("1"));
+            spinUntil([&] { return failures.size() == 2; }, 10000);
+            std::exit(failures.size() == 2 && failures.first() == first && !web.isCreated() &&
+                              !engineMapped()
+                          ? 0
+                          : 1);
+        },
+        ::testing::ExitedWithCode(0),
+        "Sign-in page unavailable: .*nonexistent/sondrel-webengine.so");
 }
 
 TEST_F(WebViewTest, LoadsReportTheirInitialAddressAndReloadStartsFromTheRedirect) {
@@ -154,35 +198,33 @@ TEST_F(WebViewTest, EngineCookiesAreMirroredIntoTheSharedJar) {
 class WebViewHttpsTest : public WebViewTest {
 protected:
     sondrel::test::StandInService service;
-    QList<bool> results;
 
+    // True when the page was shown, false when the load failed.
     bool loadLoginPage() {
-        QObject::connect(web.view()->page(), &QWebEnginePage::loadFinished,
-                         [this](bool ok) { results << ok; });
         web.loadRequest(QUrl(service.apiOrigin() +
                              QStringLiteral("/method/audio.get?access_token=demo-token")));
-        return spinUntil([&] { return !results.isEmpty(); });
+        return spinUntil([&] { return !finishes.isEmpty() || !failures.isEmpty(); });
     }
 };
 
 TEST_F(WebViewHttpsTest, UnknownCertificateIsRefused) {
     ASSERT_TRUE(service.isReady()) << service.errorString().toStdString();
     ASSERT_TRUE(loadLoginPage());
-    EXPECT_FALSE(results.first());
+    EXPECT_TRUE(finishes.isEmpty());
+    EXPECT_EQ(failures.size(), 1);
 }
 
 TEST_F(WebViewHttpsTest, ConfiguredCertificateIsAccepted) {
     ASSERT_TRUE(service.isReady()) << service.errorString().toStdString();
     ASSERT_TRUE(service.trustCertificate());
     ASSERT_TRUE(loadLoginPage());
-    EXPECT_TRUE(results.first());
+    EXPECT_EQ(finishes.size(), 1);
+    EXPECT_TRUE(failures.isEmpty());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    sondrel::prepareWebEngineEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,42 +1,88 @@
 #include "platform/webview/WebView.h"
 
+#include "platform/Log.h"
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
+#include "platform/webview/WebEngineModule.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QNetworkCookie>
+#include <QOpenGLContext>
+#include <QPluginLoader>
+#include <QSslCertificate>
 #include <QVBoxLayout>
-#include <QWebEngineCertificateError>
-#include <QWebEngineCookieStore>
-#include <QWebEngineLoadingInfo>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
+#include <QVariant>
+#include <QWidget>
 #include <unistd.h>
+
+// Qt GUI's setter for the OpenGL context that every other context shares with. Qt sets
+// it up itself while the application object is made when asked to
+// (Qt::AA_ShareOpenGLContexts); the web engine draws through it and crashes without it.
+// The player sets it up only when the engine is first needed, so that starts which never
+// show the sign-in do not pay for an OpenGL driver. Exported by Qt GUI, not declared in
+// its public headers.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace sondrel {
 namespace {
 
-// Mirrors the engine's cookie store into the shared jar, once per process.
-void mirrorEngineCookies() {
-    static bool connected = false;
-    if (connected) {
-        return;
+constexpr const char* kModuleFileName = "sondrel-webengine.so";
+
+// Prepares the process for the engine, once, before its module is loaded.
+void prepareWebEngine() {
+    // The engine's own sandbox cannot work for root.
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
-    connected = true;
-    QWebEngineCookieStore* store = QWebEngineProfile::defaultProfile()->cookieStore();
-    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, store,
-                     [](const QNetworkCookie& cookie) { sharedCookieJar().addCookie(cookie); });
-    QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, store,
-                     [](const QNetworkCookie& cookie) { sharedCookieJar().removeCookie(cookie); });
-    store->loadAllCookies();
+    if (QOpenGLContext::globalShareContext() == nullptr) {
+        // Never destroyed: the engine uses it until the process ends. A context that
+        // cannot be created still serves: the engine then draws without OpenGL.
+        auto* context = new QOpenGLContext;
+        if (!context->create()) {
+            logLine(QStringLiteral("OpenGL unavailable: the sign-in page is drawn without it"));
+        }
+        qt_gl_set_global_share_context(context);
+    }
+}
+
+// The loaded module, or nullptr when it cannot be loaded (the reason is logged once).
+WebEngineModule* webEngineModule() {
+    static WebEngineModule* module = []() -> WebEngineModule* {
+        prepareWebEngine();
+        // The loader stays alive with the module: it is never unloaded.
+        const QString path = webEngineModulePath();
+        auto* loader = new QPluginLoader(path, QCoreApplication::instance());
+        auto* loaded = qobject_cast<WebEngineModule*>(loader->instance());
+        if (loaded == nullptr) {
+            logLine(QStringLiteral("Sign-in page unavailable: %1: %2")
+                        .arg(path, loader->errorString()));
+            return nullptr;
+        }
+        loaded->mirrorCookies(
+            [](const QNetworkCookie& cookie) { sharedCookieJar().addCookie(cookie); },
+            [](const QNetworkCookie& cookie) { sharedCookieJar().removeCookie(cookie); });
+        return loaded;
+    }();
+    return module;
 }
 
 } // namespace
 
-void prepareWebEngineEnvironment() {
-    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+QString webEngineModulePath() {
+    const QString configured = qEnvironmentVariable("SONDREL_WEBENGINE_MODULE");
+    if (!configured.isEmpty()) {
+        return configured;
     }
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {programFolder + QLatin1Char('/') + QLatin1String(kModuleFileName),
+          programFolder + QStringLiteral("/../lib/sondrel/") + QLatin1String(kModuleFileName)}) {
+        if (QFileInfo::exists(candidate)) {
+            return candidate;
+        }
+    }
+    return QStringLiteral(SONDREL_WEBENGINE_BUILD_MODULE);
 }
 
 WebView::WebView(QWidget* containerWidget, QObject* parent)
@@ -44,81 +90,74 @@ WebView::WebView(QWidget* containerWidget, QObject* parent)
 
 WebView::~WebView() = default;
 
-QWebEngineView* WebView::view() {
-    if (!engineView) {
-        create();
+bool WebView::ensureCreated() {
+    if (engineView) {
+        return true;
     }
-    return engineView;
-}
-
-void WebView::create() {
-    mirrorEngineCookies();
-    engineView = new QWebEngineView(container);
+    WebEngineModule* module = webEngineModule();
+    if (module == nullptr) {
+        return false;
+    }
+    WebEngineViewEvents events;
+    events.loadStarted = [this](const QUrl& url) {
+        loadInitialUrl = url;
+        emit didCommitLoad(loadInitialUrl);
+    };
+    events.loadEnded = [this](const QUrl& url, bool pageShown) { loadEnded(url, pageShown); };
+    // The engine keeps its own trust store: a server whose certificate is one the player
+    // was told to trust (the stand-in service's) is accepted, every other error refused.
+    events.trustsCertificate = [](const QList<QSslCertificate>& chain) {
+        return !chain.isEmpty() && extraTrustedCertificates().contains(chain.first());
+    };
+    engineView = module->createView(container, std::move(events));
+    QWidget* widget = engineView->widget();
     if (container) {
         auto* layout = qobject_cast<QVBoxLayout*>(container->layout());
         if (!layout) {
             layout = new QVBoxLayout(container);
             layout->setContentsMargins(0, 0, 0, 0);
         }
-        layout->addWidget(engineView);
+        layout->addWidget(widget);
     }
-    engineView->setVisible(!hidden);
-    // The engine keeps its own trust store: a server whose certificate is one the player
-    // was told to trust (the stand-in service's) is accepted, every other error refused.
-    connect(engineView->page(), &QWebEnginePage::certificateError, this,
-            [](QWebEngineCertificateError error) {
-                const QList<QSslCertificate> chain = error.certificateChain();
-                if (!chain.isEmpty() && extraTrustedCertificates().contains(chain.first())) {
-                    error.acceptCertificate();
-                } else {
-                    error.rejectCertificate();
-                }
-            });
-    connect(engineView->page(), &QWebEnginePage::loadingChanged, this,
-            [this](const QWebEngineLoadingInfo& info) {
-                switch (info.status()) {
-                case QWebEngineLoadingInfo::LoadStartedStatus:
-                    loadInitialUrl = info.url();
-                    emit didCommitLoad(loadInitialUrl);
-                    break;
-                case QWebEngineLoadingInfo::LoadSucceededStatus:
-                    emit didFinishLoad(loadInitialUrl.isEmpty() ? info.url() : loadInitialUrl);
-                    break;
-                case QWebEngineLoadingInfo::LoadFailedStatus:
-                case QWebEngineLoadingInfo::LoadStoppedStatus: {
-                    const QUrl initial = loadInitialUrl.isEmpty() ? info.url() : loadInitialUrl;
-                    // The engine counts an HTTP error answer as a failure, but its page
-                    // is shown like any other.
-                    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
-                        info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
-                        emit didFinishLoad(initial);
-                    } else {
-                        emit didFailLoad(initial);
-                    }
-                    break;
-                }
-                }
-            });
+    widget->setVisible(!hidden);
+    return true;
+}
+
+void WebView::loadEnded(const QUrl& url, bool pageShown) {
+    const QUrl initial = loadInitialUrl.isEmpty() ? url : loadInitialUrl;
+    if (pageShown) {
+        emit didFinishLoad(initial);
+    } else {
+        emit didFailLoad(initial);
+    }
 }
 
 void WebView::loadRequest(const QUrl& url) {
-    view()->load(url);
+    if (!ensureCreated()) {
+        // Reported from the main loop, as the engine reports its own failures.
+        QMetaObject::invokeMethod(
+            this, [this, url] { emit didFailLoad(url); }, Qt::QueuedConnection);
+        return;
+    }
+    engineView->load(url);
 }
 
 void WebView::reload() {
     // A fresh load of the address reached after redirects, so that address is the new
     // load's initial address (a plain engine reload would keep the old one).
-    view()->load(view()->page()->url());
+    if (engineView) {
+        engineView->load(engineView->url());
+    }
 }
 
 QUrl WebView::currentUrl() const {
-    return engineView ? engineView->page()->url() : QUrl();
+    return engineView ? engineView->url() : QUrl();
 }
 
 void WebView::setVisible(bool visible) {
     hidden = !visible;
     if (engineView) {
-        engineView->setVisible(visible);
+        engineView->widget()->setVisible(visible);
     }
 }
 
@@ -126,8 +165,10 @@ bool WebView::isVisible() const {
     return !hidden;
 }
 
-void WebView::runJavaScript(const QString& script) {
-    view()->page()->runJavaScript(script);
+void WebView::runJavaScript(const QString& script, std::function<void(const QVariant&)> result) {
+    if (ensureCreated()) {
+        engineView->runJavaScript(script, std::move(result));
+    }
 }
 
 } // namespace sondrel

@@ -5,7 +5,9 @@
 // the address reached after redirects, which becomes that load's initial address.
 //
 // The web engine is heavy (helper processes, ~270 MB), so the view is created only when
-// something first needs it: a start with a usable token never starts the engine.
+// something first needs it: a start with a usable token never starts the engine, nor
+// even loads its module (WebEngineModule.h). When the module cannot be loaded, the
+// reason is logged once and every load reports didFailLoad.
 //
 // A load "finishes" when its page is shown, an HTTP error page included; a load that
 // fails without a page (no connection, refused certificate) or is stopped by the next
@@ -19,11 +21,15 @@
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
+#include <functional>
+#include <memory>
 
-class QWebEngineView;
+class QVariant;
 class QWidget;
 
 namespace sondrel {
+
+class WebEngineView;
 
 class WebView : public QObject {
     Q_OBJECT
@@ -33,9 +39,8 @@ public:
     explicit WebView(QWidget* container, QObject* parent = nullptr);
     ~WebView() override;
 
-    // The engine's view, created on first call.
-    QWebEngineView* view();
-    bool isCreated() const { return !engineView.isNull(); }
+    // Whether the engine's view exists (it is created by the first load).
+    bool isCreated() const { return engineView != nullptr; }
 
     void loadRequest(const QUrl& url);
     // Loads the current page again from the address it reached after redirects.
@@ -46,8 +51,10 @@ public:
     void setVisible(bool visible);
     bool isVisible() const;
 
-    // Runs JavaScript in the page (tests fill forms with it).
-    void runJavaScript(const QString& script);
+    // Runs JavaScript in the page (tests fill forms and read pages with it); `result`
+    // receives the script's value.
+    void runJavaScript(const QString& script,
+                       std::function<void(const QVariant&)> result = nullptr);
 
 signals:
     void didCommitLoad(const QUrl& initialUrl);
@@ -55,16 +62,19 @@ signals:
     void didFailLoad(const QUrl& initialUrl);
 
 private:
-    void create();
+    // Creates the engine's view on first need; false when the engine is unavailable.
+    bool ensureCreated();
+    void loadEnded(const QUrl& url, bool pageShown);
 
     QPointer<QWidget> container;
-    QPointer<QWebEngineView> engineView;
+    std::unique_ptr<WebEngineView> engineView;
     QUrl loadInitialUrl; // initial address of the load under way
     bool hidden = false;
 };
 
-// Switches off the web engine's own sandbox when running as root, where it cannot work.
-// Call before the QApplication is created.
-void prepareWebEngineEnvironment();
+// The file the web engine module is loaded from: $SONDREL_WEBENGINE_MODULE when set,
+// else the module next to the program ("../lib/sondrel/" from its folder), else the one
+// in the build tree.
+QString webEngineModulePath();
 
 } // namespace sondrel
