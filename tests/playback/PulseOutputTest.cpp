@@ -147,6 +147,23 @@ TEST(PulseNoDeviceTest, PlayingWithoutASoundServerLogsAndStaysStopped) {
     EXPECT_TRUE(logged) << log.lines().join('\n').toStdString();
 }
 
+// The sound module is loaded by the first output; without it the player says why and
+// stays stopped. (In a child process: a module is loaded once per process.)
+TEST(PulseNoDeviceTest, WithoutTheSoundModuleTheOutputFailsWithTheReason) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("SONDREL_MODULE_DIR", "/nonexistent");
+            AudioPlayer player;
+            const bool loaded = player.initWithData(songData(440, 1.0), nullptr, "pulse");
+            const bool played = player.play();
+            std::exit(loaded && !played && !player.isPlaying() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0),
+        "Audio output failed: the sound module cannot be loaded "
+        "\\(/nonexistent/sondrel-pulse-output.so: ");
+}
+
 #endif
 
 } // namespace

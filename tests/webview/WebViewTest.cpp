@@ -120,7 +120,7 @@ TEST(WebViewWithoutEngine, LoadsFailWithTheReason) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            qputenv("SONDREL_WEBENGINE_MODULE", "/nonexistent/sondrel-webengine.so");
+            qputenv("SONDREL_MODULE_DIR", "/nonexistent");
             QWidget container;
             sondrel::WebView web(&container);
             QList<QUrl> failures;

@@ -1,15 +1,13 @@
 #include "platform/webview/WebView.h"
 
 #include "platform/Log.h"
+#include "platform/Modules.h"
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
 #include "platform/webview/WebEngineModule.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
-#include <QPluginLoader>
 #include <QSslCertificate>
 #include <QVBoxLayout>
 #include <QVariant>
@@ -26,8 +24,6 @@ Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace sondrel {
 namespace {
-
-constexpr const char* kModuleFileName = "sondrel-webengine.so";
 
 // Prepares the process for the engine, once, before its module is loaded.
 void prepareWebEngine() {
@@ -50,13 +46,11 @@ void prepareWebEngine() {
 WebEngineModule* webEngineModule() {
     static WebEngineModule* module = []() -> WebEngineModule* {
         prepareWebEngine();
-        // The loader stays alive with the module: it is never unloaded.
-        const QString path = webEngineModulePath();
-        auto* loader = new QPluginLoader(path, QCoreApplication::instance());
-        auto* loaded = qobject_cast<WebEngineModule*>(loader->instance());
+        QString error;
+        auto* loaded = qobject_cast<WebEngineModule*>(
+            loadModule(QStringLiteral("sondrel-webengine.so"), &error));
         if (loaded == nullptr) {
-            logLine(QStringLiteral("Sign-in page unavailable: %1: %2")
-                        .arg(path, loader->errorString()));
+            logLine(QStringLiteral("Sign-in page unavailable: %1").arg(error));
             return nullptr;
         }
         loaded->mirrorCookies(
@@ -68,22 +62,6 @@ WebEngineModule* webEngineModule() {
 }
 
 } // namespace
-
-QString webEngineModulePath() {
-    const QString configured = qEnvironmentVariable("SONDREL_WEBENGINE_MODULE");
-    if (!configured.isEmpty()) {
-        return configured;
-    }
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {programFolder + QLatin1Char('/') + QLatin1String(kModuleFileName),
-          programFolder + QStringLiteral("/../lib/sondrel/") + QLatin1String(kModuleFileName)}) {
-        if (QFileInfo::exists(candidate)) {
-            return candidate;
-        }
-    }
-    return QStringLiteral(SONDREL_WEBENGINE_BUILD_MODULE);
-}
 
 WebView::WebView(QWidget* containerWidget, QObject* parent)
     : QObject(parent), container(containerWidget) {}

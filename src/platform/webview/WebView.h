@@ -72,9 +72,4 @@ private:
     bool hidden = false;
 };
 
-// The file the web engine module is loaded from: $SONDREL_WEBENGINE_MODULE when set,
-// else the module next to the program ("../lib/sondrel/" from its folder), else the one
-// in the build tree.
-QString webEngineModulePath();
-
 } // namespace sondrel
