@@ -81,7 +81,9 @@ AppController::AppController(QObject* parent)
     ui->songsTableView->setDataSource(this);
     ui->songsTableView->registerViewFactory(kSongCellIdentifier, [this] { return makeSongCell(); });
 
+    setButtonImage(ui->backwardButton, QStringLiteral("backward"));
     setButtonImage(ui->playButton, QStringLiteral("playBig"));
+    setButtonImage(ui->forwardButton, QStringLiteral("forward"));
     setButtonImage(ui->repeatButton, QStringLiteral("repeat_off"));
     setButtonImage(ui->shuffleButton, QStringLiteral("shuffle_off"));
     setButtonImage(ui->translateButton, QStringLiteral("translate_off"));

@@ -1,5 +1,7 @@
 #include "window/Images.h"
 
+#include "window/SvgIconEngine.h"
+
 #include <QAbstractButton>
 #include <QFile>
 #include <QHash>
@@ -26,7 +28,7 @@ QIcon imageNamed(const QString& name) {
     const QString path = QStringLiteral(":/images/%1.svg").arg(name);
     QIcon icon;
     if (QFile::exists(path)) {
-        icon = QIcon(path);
+        icon = QIcon(new SvgIconEngine(path));
     }
     cache.insert(name, icon);
     return icon;
