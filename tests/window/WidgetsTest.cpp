@@ -232,6 +232,9 @@ TEST(NamedImages, EveryNameDrawsSharplyAtEveryScale) {
             }
             EXPECT_GT(opaque, image.width() * image.height() / 20);
         }
+        // A disabled button shows the picture greyed by the style, not unchanged.
+        EXPECT_NE(icon.pixmap(QSize(24, 24), 1.0, QIcon::Disabled).toImage(),
+                  icon.pixmap(QSize(24, 24), 1.0).toImage());
     }
     EXPECT_TRUE(imageNamed(QStringLiteral("no such image")).isNull());
 }
