@@ -12,6 +12,7 @@
 #include "window/FloatSlider.h"
 #include "window/Images.h"
 #include "window/NSAnimationForSlider.h"
+#include "window/WindowStyle.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -44,6 +45,7 @@ AppController::AppController(QObject* parent)
     : QObject(parent), ui(std::make_unique<Ui::MainWindow>()),
       mainWindow(std::make_unique<QMainWindow>()) {
     ensureWindowResources();
+    WindowStyle::install();
     // The menu bar stays in the window: asking the desktop for a global menu bar is a
     // synchronous bus call that costs start-up time (about 10 ms) for little gain.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);

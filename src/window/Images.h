@@ -2,8 +2,8 @@
 // The window's named images: small vector pictures in the application's resources
 // (":/images/<name>.svg"), sharp at every screen scale. Names: "play", "pause",
 // "playBig", "pauseBig", "repeat", "repeat_off", "shuffle", "shuffle_off", "translate",
-// "translate_off", the "backward" and "forward" buttons' pictures and the search
-// field's "clear".
+// "translate_off", the "backward" and "forward" buttons' pictures, the search field's
+// "clear" and the menu bar's overflow arrow "more".
 //
 // Main thread only.
 

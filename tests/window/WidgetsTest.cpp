@@ -7,6 +7,7 @@
 #include "window/NSAnimationForSlider.h"
 #include "window/SongTableView.h"
 #include "window/ViewTags.h"
+#include "window/WindowStyle.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -213,7 +214,7 @@ TEST(SliderAnimation, ASliderGoneMidRunIsLeftAlone) {
 TEST(NamedImages, EveryNameDrawsSharplyAtEveryScale) {
     const QStringList names = {"play",       "pause",   "playBig",     "pauseBig",  "repeat",
                                "repeat_off", "shuffle", "shuffle_off", "translate", "translate_off",
-                               "backward",   "forward", "clear"};
+                               "backward",   "forward", "clear",       "more"};
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         const QIcon icon = imageNamed(name);
@@ -237,6 +238,20 @@ TEST(NamedImages, EveryNameDrawsSharplyAtEveryScale) {
                   icon.pixmap(QSize(24, 24), 1.0).toImage());
     }
     EXPECT_TRUE(imageNamed(QStringLiteral("no such image")).isNull());
+}
+
+TEST(WindowStyle, TheMenuBarArrowIsOurImageAndEverythingElseTheDesktopStyles) {
+    WindowStyle::install();
+    WindowStyle::install();
+    auto* style = qobject_cast<WindowStyle*>(QApplication::style());
+    ASSERT_NE(style, nullptr);
+    const QImage arrow =
+        style->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton, nullptr, nullptr)
+            .pixmap(16)
+            .toImage();
+    EXPECT_EQ(arrow, imageNamed(QStringLiteral("more")).pixmap(16).toImage());
+    EXPECT_FALSE(style->standardIcon(QStyle::SP_DialogOkButton, nullptr, nullptr).isNull());
+    EXPECT_GT(style->pixelMetric(QStyle::PM_ButtonMargin), 0);
 }
 
 } // namespace
