@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <taglib/fileref.h>
@@ -132,6 +133,28 @@ TEST(ServiceStart, TermSignalStopsCleanlyAndRemovesTheInformationFile) {
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_FALSE(QFile::exists(info));
+}
+
+// A second service on a port that is taken must refuse to start: sharing the port would
+// hand each connection to either service, certificates and libraries mixed.
+TEST(ServiceStart, APortInUseIsRefused) {
+    StandInService first;
+    ASSERT_TRUE(first.isReady()) << first.errorString().toStdString();
+    const QString takenPort = QUrl(first.apiOrigin()).port() > 0
+                                  ? QString::number(QUrl(first.apiOrigin()).port())
+                                  : QString();
+    ASSERT_FALSE(takenPort.isEmpty());
+    QTemporaryDir dir;
+    QProcess second;
+    second.start(StandInService::binaryPath(), {"--https-port", takenPort, "--http-port", "0",
+                                                "--info", dir.filePath(QStringLiteral("info.json")),
+                                                "--cert-dir", dir.filePath(QStringLiteral("cert")),
+                                                "--cache-dir", StandInService::sharedCacheDir()});
+    ASSERT_TRUE(second.waitForFinished(120000)) << "the second service keeps running";
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("cannot listen on 127.0.0.1 port " +
+                                                       takenPort.toUtf8()));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("info.json"))));
 }
 
 TEST(ServiceStart, HelpDocumentsEveryOptionAndBadOptionsAreRefused) {

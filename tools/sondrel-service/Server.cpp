@@ -13,6 +13,7 @@
 #include <httplib.h>
 #include <iostream>
 #include <memory>
+#include <sys/socket.h>
 #include <thread>
 
 namespace standin {
@@ -63,6 +64,13 @@ void configure(httplib::Server& server, ServiceState& state, const char* scheme,
 }
 
 int bindListener(httplib::Server& server, int port) {
+    // The library's default also sets SO_REUSEPORT, which lets a second service listen on
+    // a port already taken and receive every other connection. Only SO_REUSEADDR: a
+    // service restarted right after the last one stopped still gets its port.
+    server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     if (port == 0) {
         return server.bind_to_any_port(kHost);
     }
