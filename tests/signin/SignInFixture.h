@@ -50,14 +50,10 @@ protected:
     // Makes the delegate and the controller with `stored` in the settings, shows the
     // window and lets it become main (the start-up sign-in check runs).
     void startWindow(const StoredSignIn& stored) {
-        service = sharedService();
-        ASSERT_TRUE(service->isReady()) << service->errorString().toStdString();
-        ASSERT_TRUE(service->reset());
-        setServiceConfig(service->config());
-        AppController::resetProcessWideState();
-        SongPlayer::resetProcessWideState();
-        SongDownloader::resetProcessWideState();
-        CustomAVAudioPlayer::resetPausedFlag();
+        connectFreshService();
+        if (HasFatalFailure()) {
+            return;
+        }
 
         delegate = std::make_unique<AppDelegate>();
         AppDelegate::saveObjectWithKey(stored.token, kAccessTokenKey);

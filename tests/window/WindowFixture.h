@@ -38,16 +38,24 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = kWai
 
 class WindowFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
+    // The shared stand-in service, reset, as the configured service, and the player's
+    // process-wide state as at a fresh start.
+    void connectFreshService() {
         service = sharedService();
         ASSERT_TRUE(service->isReady()) << service->errorString().toStdString();
         ASSERT_TRUE(service->reset());
         setServiceConfig(service->config());
-
         AppController::resetProcessWideState();
         SongPlayer::resetProcessWideState();
         SongDownloader::resetProcessWideState();
         CustomAVAudioPlayer::resetPausedFlag();
+    }
+
+    void SetUp() override {
+        connectFreshService();
+        if (HasFatalFailure()) {
+            return;
+        }
 
         delegate = std::make_unique<AppDelegate>();
         // Signed in: the demo token, stored just now.

@@ -1,6 +1,6 @@
-// Runs window tests inside a QApplication whose config, data, cache and runtime homes
-// are a fresh temporary folder (no test touches the user's files or settings), with
-// sound going to the null output unless the test run chose another.
+// Runs the window and sign-in tests inside a QApplication whose config, data, cache and
+// runtime homes are a fresh temporary folder (no test touches the user's files or
+// settings), with sound going to the null output unless the test run chose another.
 
 #include <QApplication>
 #include <QTemporaryDir>
