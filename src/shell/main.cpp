@@ -43,6 +43,7 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments) {
         "Without options it uses the stored sign-in and the service configured in the\n"
         "environment or in the stand-in service's information file."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption token(
         QStringLiteral("token"),
         QStringLiteral("Store <token> as the access token (dated now) before starting, as a "
@@ -79,6 +80,9 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(QStringLiteral("help"))) {
         parser.showHelp(0); // exits
     }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion(); // exits
+    }
     return CommandLine{parser.value(token), parser.value(userId)};
 }
 
@@ -98,10 +102,12 @@ void storeSignIn(const CommandLine& commandLine) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // --help needs no display: answer it before the window system is opened.
+    // --help and --version need no display: answer them before the window system opens.
     for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0) {
+        if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0 ||
+            qstrcmp(argv[i], "--version") == 0 || qstrcmp(argv[i], "-v") == 0) {
             QCoreApplication helpOnly(argc, argv);
+            QCoreApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
             return parseCommandLine(QCoreApplication::arguments()) ? 0 : 2;
         }
     }
@@ -110,6 +116,7 @@ int main(int argc, char* argv[]) {
 
     sondrel::MediaKeyExampleApp app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(sondrel::kApplicationName));
+    QApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
     QApplication::setDesktopFileName(QString::fromLatin1(sondrel::kApplicationId));
 
     const std::optional<CommandLine> commandLine = parseCommandLine(QApplication::arguments());

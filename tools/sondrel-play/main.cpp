@@ -75,9 +75,11 @@ int fail(const QString& text) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sondrel-play"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kHelp));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption listOption(QStringLiteral("list"), QStringLiteral("Song list file."),
                                         QStringLiteral("FILE"));
     const QCommandLineOption apiOption(QStringLiteral("api"),

@@ -70,6 +70,7 @@ Sign-in and status:
 Other:
   --verbose               log every request on stderr
   --help                  this text
+  --version               the version
 
 Song address parameters (http(s)://HOST/audio/<aid>.mp3?...):
   fault=drop&after=N      close the connection after byte N of the file

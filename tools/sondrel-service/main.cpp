@@ -8,10 +8,17 @@
 #include "Song.h"
 
 #include <iostream>
+#include <string_view>
 
 int main(int argc, char** argv) {
     using namespace standin;
     blockServiceSignals();
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            std::cout << "sondrel-service " SONDREL_VERSION "\n";
+            return 0;
+        }
+    }
 
     std::string error;
     const auto options = parseOptions(argc, argv, error);

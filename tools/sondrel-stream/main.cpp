@@ -43,6 +43,10 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     QString address;
     for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--version")) {
+            say(QStringLiteral("sondrel-stream " SONDREL_VERSION));
+            return 0;
+        }
         if (args[i].startsWith(QLatin1String("--"))) {
             if (!args[i].contains(QLatin1Char('='))) {
                 ++i; // the option's value
@@ -52,7 +56,7 @@ int main(int argc, char** argv) {
         address = args[i];
     }
     if (address.isEmpty()) {
-        std::fprintf(stderr, "usage: sondrel-stream [--ca-cert PEM] URL\n"
+        std::fprintf(stderr, "usage: sondrel-stream [--ca-cert PEM] URL | --version\n"
                              "commands: p (pause/resume), seek SECONDS, q (quit)\n");
         return 2;
     }
