@@ -71,11 +71,13 @@ set(CPACK_PACKAGE_VENDOR "The Sondrel developers")
 set(CPACK_PACKAGE_CONTACT ${SONDREL_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "music player for the songs you keep on a music service")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Sondrel plays the song collection you keep on a web music service: sign in once on\n"
-    "the service's own page inside the player, then browse or search your songs and play\n"
-    "them with shuffle and single-song repeat. The media keys work from any application,\n"
-    "and each new song raises a desktop notification.\n"
-    "The bundled sondrel-service serves a folder of your own MP3 files to the player.")
+    "Sondrel plays the song collection you keep on a web music service: sign\n"
+    "in once on the service's own page inside the player, then browse or\n"
+    "search your songs and play them with shuffle and single-song repeat.\n"
+    "The media keys work from any application, and each new song raises a\n"
+    "desktop notification.\n"
+    "The bundled sondrel-service serves a folder of your own MP3 files to\n"
+    "the player.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
