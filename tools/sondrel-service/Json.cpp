@@ -1,10 +1,14 @@
 #include "Json.h"
 
+#include "TextCase.h"
+
 #include <cstdio>
 
 namespace standin {
 
-std::string jsonQuote(std::string_view text) {
+std::string jsonQuote(std::string_view raw) {
+    // A song's file name may be in another encoding than UTF-8; JSON must not be.
+    const std::string text = validUtf8(raw);
     std::string out;
     out.reserve(text.size() + 2);
     out += '"';

@@ -43,9 +43,10 @@ private:
     std::vector<Song> all;
 };
 
-// Reads every *.mp3 under `dir` (sorted by path; aid 1, 2, ...). Artist, title and
-// duration come from the tags; "Artist - Title.mp3" or the file name stand in for
-// missing tags. Unreadable files are skipped with a note on stderr.
+// Reads every *.mp3 under `dir` and its subfolders (sorted by path; aid 1, 2, ...).
+// Artist, title and duration come from the tags; "Artist - Title.mp3" or the file name
+// stand in for missing tags. Other files, and .mp3 files that are empty, unreadable or
+// not decodable from their start, are skipped with a line on stderr each.
 std::vector<Song> scanLibrary(const std::string& dir, std::int64_t ownerId, std::string& error);
 
 // Makes (or finds in `cacheDir`) `count` demo songs of `seconds` seconds each, song i

@@ -112,9 +112,10 @@ std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& c) {
     return len;
 }
 
-} // namespace
-
-std::string lowerUtf8(std::string_view text) {
+// `text` rewritten code point by code point: `valid(out, c)` appends for a decoded
+// code point, `invalid(out, byte)` for a byte that starts no valid sequence.
+template <typename Valid, typename Invalid>
+std::string rewriteUtf8(std::string_view text, Valid valid, Invalid invalid) {
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -122,14 +123,28 @@ std::string lowerUtf8(std::string_view text) {
         char32_t c = 0;
         const std::size_t len = decodeUtf8(text, i, c);
         if (len == 0) {
-            out += text[i];
+            invalid(out, text[i]);
             ++i;
-            continue;
+        } else {
+            valid(out, c);
+            i += len;
         }
-        appendUtf8(out, lowerCodePoint(c));
-        i += len;
     }
     return out;
+}
+
+} // namespace
+
+std::string lowerUtf8(std::string_view text) {
+    return rewriteUtf8(
+        text, [](std::string& out, char32_t c) { appendUtf8(out, lowerCodePoint(c)); },
+        [](std::string& out, char byte) { out += byte; });
+}
+
+std::string validUtf8(std::string_view text) {
+    return rewriteUtf8(
+        text, [](std::string& out, char32_t c) { appendUtf8(out, c); },
+        [](std::string& out, char) { appendUtf8(out, U'\uFFFD'); });
 }
 
 bool containsFolded(std::string_view haystack, std::string_view needle) {
