@@ -1,11 +1,13 @@
 // AppController: the song player's delegate callbacks and the play button's states.
 
+#include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "shell/AppDelegate.h"
 #include "window/AppController.h"
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
+#include "window/LyricsPanel.h"
 #include "window/ViewTags.h"
 
 #include <QLabel>
@@ -89,6 +91,16 @@ void AppController::songPlayerPlaying() {
 void AppController::songPlayerUpdateCurrentPlaying() {
     deliverSongNotification();
     showAttributedTitle();
+    showCurrentSongLyrics();
+}
+
+void AppController::showCurrentSongLyrics() {
+    SongPlayer* songPlayer = player();
+    if (lyricsPanelObject == nullptr || songPlayer == nullptr) {
+        return;
+    }
+    const QJsonObject& song = songPlayer->currentSong();
+    lyricsPanelObject->showSong(songIdText(song.value(QStringLiteral("aid"))), song);
 }
 
 void AppController::songPlayerPlaybackTimerTick(QTimer* /*timer*/) {
