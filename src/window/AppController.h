@@ -284,6 +284,8 @@ private:
     void listRequestEnded();
     static SongPlayer* player();
     void showCurrentSongLyrics();
+    // The progress slider's lighter fill: the downloaded share of the current song.
+    void showDownloadedShare();
     // Sign-in and status broadcast helpers (AppControllerAuth.cpp, AppControllerStatus.cpp).
     void connectSignInControls();
     WebView* ensureWebView();

@@ -46,6 +46,7 @@ void AppController::playButtonState(int state) {
     default:
         return;
     }
+    showDownloadedShare();
     announcePlayerState();
 }
 
@@ -94,6 +95,34 @@ void AppController::songPlayerUpdateCurrentPlaying() {
     showCurrentSongLyrics();
 }
 
+namespace {
+
+// The share of the current song's bytes that have arrived: 1 when it is whole (or came
+// from the memory cache), 0 without a song or while its length is unknown.
+double downloadedShareOfCurrentSong() {
+    const SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (downloader == nullptr || downloader->getSongData() == nullptr) {
+        return 0.0;
+    }
+    if (downloader->isSongCompletelyDownloaded()) {
+        return 1.0;
+    }
+    const std::int64_t expected = SongDownloader::currentSongDataLengthValue();
+    if (expected <= 0) {
+        return 0.0;
+    }
+    return static_cast<double>(downloader->getSongData()->bytes.size()) /
+           static_cast<double>(expected);
+}
+
+} // namespace
+
+void AppController::showDownloadedShare() {
+    if (progressSlider() != nullptr) {
+        progressSlider()->setAvailableFraction(downloadedShareOfCurrentSong());
+    }
+}
+
 void AppController::showCurrentSongLyrics() {
     SongPlayer* songPlayer = player();
     if (lyricsPanelObject == nullptr || songPlayer == nullptr) {
@@ -108,6 +137,7 @@ void AppController::songPlayerPlaybackTimerTick(QTimer* /*timer*/) {
     if (songPlayer == nullptr) {
         return;
     }
+    showDownloadedShare();
     // A knob the user is holding stays under the pointer; the seek comes on release.
     if (progressSlider() != nullptr && !progressSlider()->isSliderDown()) {
         progressSlider()->setDoubleValue(songPlayer->getCurrentPlayingPercentageProgress());
