@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTime>
 #include <QUrl>
@@ -253,6 +254,54 @@ void CommonHelper::tryToOpenURLsArray(const QStringList& urls) {
 void CommonHelper::setURLOpener(std::function<bool(const QUrl&)> opener) {
     std::lock_guard lock(openerMutex);
     urlOpener = std::move(opener);
+}
+
+QString CommonHelper::decodeHTMLEntities(const QString& text) {
+    static const std::pair<QLatin1String, QChar> kNamed[] = {
+        {QLatin1String("amp"), QLatin1Char('&')},   {QLatin1String("lt"), QLatin1Char('<')},
+        {QLatin1String("gt"), QLatin1Char('>')},    {QLatin1String("quot"), QLatin1Char('"')},
+        {QLatin1String("apos"), QLatin1Char('\'')}, {QLatin1String("nbsp"), QChar(0xA0)},
+    };
+    static const QRegularExpression reference(
+        QStringLiteral(R"(&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[a-z]{2,4});|<br\s*/?>)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString result;
+    result.reserve(text.size());
+    qsizetype copied = 0;
+    QRegularExpressionMatchIterator matches = reference.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const QString name = match.captured(1);
+        QString replacement;
+        if (name.isEmpty()) {
+            replacement = QStringLiteral("\n");
+        } else if (name.startsWith(QLatin1Char('#'))) {
+            bool ok = false;
+            const bool hex =
+                name.size() > 1 && (name[1] == QLatin1Char('x') || name[1] == QLatin1Char('X'));
+            const uint code = hex ? name.mid(2).toUInt(&ok, 16) : name.mid(1).toUInt(&ok, 10);
+            const bool valid =
+                ok && code != 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+            if (valid) {
+                const char32_t c = code;
+                replacement = QString::fromUcs4(&c, 1);
+            }
+        } else {
+            for (const auto& [entity, character] : kNamed) {
+                if (name == entity) {
+                    replacement = character;
+                }
+            }
+        }
+        if (replacement.isEmpty()) {
+            continue; // not one we know: left as it stands
+        }
+        result += QStringView(text).mid(copied, match.capturedStart() - copied);
+        result += replacement;
+        copied = match.capturedEnd();
+    }
+    result += QStringView(text).mid(copied);
+    return result;
 }
 
 std::optional<QString> CommonHelper::NSDataToUTF8String(const QByteArray& bytes) {

@@ -55,6 +55,11 @@ public:
     // Replaces the desktop's URL opener (tests); an empty function restores it.
     static void setURLOpener(std::function<bool(const QUrl&)> opener);
 
+    // Decodes the HTML character references the service puts in long texts (lyrics):
+    // the named ones &amp; &lt; &gt; &quot; &apos; &nbsp;, decimal "&#39;" and hex
+    // "&#x27;" (valid characters only), and "<br>" as a line break. Anything else stays.
+    static QString decodeHTMLEntities(const QString& text);
+
     // The bytes as UTF-8 text; no value when they are not valid UTF-8.
     static std::optional<QString> NSDataToUTF8String(const QByteArray& bytes);
 

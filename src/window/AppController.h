@@ -53,6 +53,7 @@ class MainWindow;
 namespace sondrel {
 
 class DesktopNotifier;
+class LyricsPanel;
 class ImagesCache;
 class MprisService;
 class SongDownloader;
@@ -122,6 +123,8 @@ public:
 
     // The main window (a plain reference; the controller owns it).
     QMainWindow* window() const { return mainWindow.get(); }
+    // The lyrics toggle and side panel.
+    LyricsPanel* lyricsPanel() const { return lyricsPanelObject; }
 
     // ---- Set-up (AppControllerSetup.cpp)
     // Every time the window becomes main; the set-up and the start-up sign-in check run
@@ -280,6 +283,9 @@ private:
     void listRequestStarted();
     void listRequestEnded();
     static SongPlayer* player();
+    void showCurrentSongLyrics();
+    // The progress slider's lighter fill: the downloaded share of the current song.
+    void showDownloadedShare();
     // Sign-in and status broadcast helpers (AppControllerAuth.cpp, AppControllerStatus.cpp).
     void connectSignInControls();
     WebView* ensureWebView();
@@ -297,6 +303,7 @@ private:
     std::shared_ptr<SPMediaKeyTap> keyTap;
     std::unique_ptr<MprisService> mpris;
     DesktopNotifier* notifierObject = nullptr; // child of this controller
+    LyricsPanel* lyricsPanelObject = nullptr;  // child of the window
     std::optional<UserNotification> lastNotification;
     int runningListRequests = 0;
     WebView* webViewObject = nullptr;   // child of this controller, made on first need

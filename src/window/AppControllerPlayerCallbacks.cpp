@@ -1,11 +1,13 @@
 // AppController: the song player's delegate callbacks and the play button's states.
 
+#include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "shell/AppDelegate.h"
 #include "window/AppController.h"
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
+#include "window/LyricsPanel.h"
 #include "window/ViewTags.h"
 
 #include <QLabel>
@@ -44,6 +46,7 @@ void AppController::playButtonState(int state) {
     default:
         return;
     }
+    showDownloadedShare();
     announcePlayerState();
 }
 
@@ -89,6 +92,44 @@ void AppController::songPlayerPlaying() {
 void AppController::songPlayerUpdateCurrentPlaying() {
     deliverSongNotification();
     showAttributedTitle();
+    showCurrentSongLyrics();
+}
+
+namespace {
+
+// The share of the current song's bytes that have arrived: 1 when it is whole (or came
+// from the memory cache), 0 without a song or while its length is unknown.
+double downloadedShareOfCurrentSong() {
+    const SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (downloader == nullptr || downloader->getSongData() == nullptr) {
+        return 0.0;
+    }
+    if (downloader->isSongCompletelyDownloaded()) {
+        return 1.0;
+    }
+    const std::int64_t expected = SongDownloader::currentSongDataLengthValue();
+    if (expected <= 0) {
+        return 0.0;
+    }
+    return static_cast<double>(downloader->getSongData()->bytes.size()) /
+           static_cast<double>(expected);
+}
+
+} // namespace
+
+void AppController::showDownloadedShare() {
+    if (progressSlider() != nullptr) {
+        progressSlider()->setAvailableFraction(downloadedShareOfCurrentSong());
+    }
+}
+
+void AppController::showCurrentSongLyrics() {
+    SongPlayer* songPlayer = player();
+    if (lyricsPanelObject == nullptr || songPlayer == nullptr) {
+        return;
+    }
+    const QJsonObject& song = songPlayer->currentSong();
+    lyricsPanelObject->showSong(songIdText(song.value(QStringLiteral("aid"))), song);
 }
 
 void AppController::songPlayerPlaybackTimerTick(QTimer* /*timer*/) {
@@ -96,6 +137,7 @@ void AppController::songPlayerPlaybackTimerTick(QTimer* /*timer*/) {
     if (songPlayer == nullptr) {
         return;
     }
+    showDownloadedShare();
     // A knob the user is holding stays under the pointer; the seek comes on release.
     if (progressSlider() != nullptr && !progressSlider()->isSliderDown()) {
         progressSlider()->setDoubleValue(songPlayer->getCurrentPlayingPercentageProgress());

@@ -3,6 +3,7 @@
 
 #include "mediakeys/MprisService.h"
 #include "platform/Log.h"
+#include "platform/ServiceConfig.h"
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "shell/AppDelegate.h"
@@ -11,6 +12,7 @@
 #include "window/AppController.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
+#include "window/LyricsPanel.h"
 #include "window/NSAnimationForSlider.h"
 #include "window/WindowStyle.h"
 
@@ -94,6 +96,10 @@ AppController::AppController(QObject* parent)
     ui->progressSlider->setDoubleValue(0.0);
     // Released drags, clicks and keys seek; a drag in progress does not.
     ui->progressSlider->setTracking(false);
+
+    lyricsPanelObject = new LyricsPanel(
+        mainWindow.get(), ui->menuControls, [] { return serviceConfig().apiBase(); },
+        [] { return AppDelegate::getObjectWithKey(QStringLiteral("accessToken")).toString(); });
 
     connectControls();
     connectSignInControls();

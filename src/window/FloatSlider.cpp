@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QStylePainter>
 #include <algorithm>
 #include <cmath>
 
@@ -78,6 +79,60 @@ void FloatSlider::mousePressEvent(QMouseEvent* event) {
         }
     }
     QSlider::mousePressEvent(event);
+}
+
+} // namespace sondrel
+
+namespace sondrel {
+
+void FloatSlider::setAvailableFraction(double fraction) {
+    fraction = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+    // A thousandth of the groove is less than a pixel: no repaint for it.
+    const bool visible = std::abs(fraction - available) * 1000.0 >= 1.0 ||
+                         (fraction != available && (fraction == 0.0 || fraction == 1.0));
+    available = fraction;
+    if (visible) {
+        update();
+    }
+}
+
+void FloatSlider::paintEvent(QPaintEvent* event) {
+    if (available <= 0.0) {
+        QSlider::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.subControls = QStyle::SC_SliderGroove;
+    painter.drawComplexControl(QStyle::CC_Slider, option);
+
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+    const QRect handle =
+        style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    const int span = std::max(1, groove.width() - handle.width());
+    const int availableSteps = static_cast<int>(std::lround(available * kSteps));
+    const int availableX =
+        groove.x() + handle.width() / 2 +
+        QStyle::sliderPositionFromValue(minimum(), maximum(), availableSteps, span, false);
+    const int playedX = handle.center().x();
+    if (availableX > playedX) {
+        // The band the style fills for the played part: a few pixels around the
+        // groove's middle line.
+        const int thickness = std::max(2, groove.height() / 4);
+        const QRect band(playedX, groove.center().y() - thickness / 2 + 1, availableX - playedX,
+                         thickness);
+        QColor fill = palette().color(QPalette::Highlight);
+        fill.setAlphaF(0.35f);
+        painter.fillRect(band, fill);
+    }
+
+    option.subControls = QStyle::SC_SliderHandle;
+    if (tickPosition() != NoTicks) {
+        option.subControls |= QStyle::SC_SliderTickmarks;
+    }
+    painter.drawComplexControl(QStyle::CC_Slider, option);
 }
 
 } // namespace sondrel

@@ -9,6 +9,10 @@
 //    animation and the player callbacks use it).
 // A click on the groove moves the knob straight to the click.
 //
+// A second, lighter fill can show how much of the range is available (the downloaded
+// share of a song): it runs from the knob to that point, behind the knob and beside the
+// played part, so the groove reads "played, available, not yet here".
+//
 // Main thread only (a widget).
 
 #include <QSlider>
@@ -38,12 +42,18 @@ public:
     // NaN counts as the minimum.
     void setDoubleValue(double value);
 
+    // The available share of the range, 0 to 1 (clamped; NaN counts as 0). Repaints only
+    // when the drawn fill would change.
+    void setAvailableFraction(double fraction);
+    double availableFraction() const { return available; }
+
 signals:
     // The user changed the value.
     void action();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     int stepsFor(double value) const;
@@ -53,6 +63,7 @@ private:
     double low = 0.0;
     double high = 1.0;
     double exact = 0.0;
+    double available = 0.0;
     bool quiet = false; // inside setDoubleValue
 };
 

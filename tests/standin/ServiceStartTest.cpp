@@ -211,6 +211,12 @@ TEST(ServiceStart, LibraryFolderSongsUseTheirTagsOrFileNames) {
     }
     QFile(library.filePath(QStringLiteral("notes.txt"))).open(QIODevice::WriteOnly);
     {
+        // Lyrics beside the named song; the tagged one has none.
+        QFile lyrics(library.filePath(QStringLiteral("a/Named Artist - Named Title.txt")));
+        ASSERT_TRUE(lyrics.open(QIODevice::WriteOnly));
+        lyrics.write("Rock & <roll>\r\nline \"two\"\n");
+    }
+    {
         TagLib::FileRef ref(tagged.toUtf8().constData());
         ASSERT_FALSE(ref.isNull());
         ref.tag()->setArtist(TagLib::String("Сплин", TagLib::String::UTF8));
@@ -240,6 +246,18 @@ TEST(ServiceStart, LibraryFolderSongsUseTheirTagsOrFileNames) {
     const Decoded decoded = decodeMp3(fetch(second.value(QStringLiteral("url")).toString()).body);
     ASSERT_TRUE(decoded.ok);
     EXPECT_NEAR(decoded.toneHz, 500.0, 3.0);
+
+    const auto lyricsOf = [&](const QJsonObject& song) {
+        const QString id = QString::number(song.value(QStringLiteral("lyrics_id")).toInteger());
+        return callApi(service, QStringLiteral("audio.getLyrics"),
+                       QStringLiteral("access_token=demo-token&lyrics_id=") + id)
+            .value(QStringLiteral("response"))
+            .toObject()
+            .value(QStringLiteral("text"))
+            .toString();
+    };
+    EXPECT_EQ(lyricsOf(first), QStringLiteral("Rock &amp; &lt;roll&gt;\nline &quot;two&quot;\n"));
+    EXPECT_EQ(lyricsOf(second), QString());
 }
 
 TEST(ServiceStart, EmptyLibraryFolderIsAnError) {

@@ -14,6 +14,18 @@ namespace {
 
 class Screenshot : public WindowFixture {};
 
+// How blue the most blue pixel of the column at `at` (0 to 1 across `area`) of `image`
+// is: blue minus red. The groove is grey where nothing is drawn on it.
+int bluenessOfColumn(const QImage& image, const QRect& area, double at) {
+    const int x = area.left() + static_cast<int>(at * area.width());
+    int most = -255;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const QColor pixel = image.pixelColor(x, y);
+        most = std::max(most, pixel.blue() - pixel.red());
+    }
+    return most;
+}
+
 QString artifactPath(qreal scale) {
     const QByteArray binary = qgetenv("SONDREL_BINARY_DIR");
     QDir dir(binary.isEmpty() ? QDir::currentPath() : QString::fromUtf8(binary));
@@ -35,6 +47,9 @@ TEST_F(Screenshot, OfThePlayingWindow) {
         return controller->progressSlider()->doubleValue() > 0.05 &&
                rowTime(1)->text().startsWith(QLatin1Char('-'));
     }));
+    // The song is whole: the groove shows it all available.
+    FloatSlider* slider = controller->progressSlider();
+    ASSERT_TRUE(waitFor([&] { return slider->availableFraction() == 1.0; }));
     QWidget* window = controller->window();
     window->raise();
     window->activateWindow();
@@ -83,6 +98,24 @@ TEST_F(Screenshot, OfThePlayingWindow) {
                   std::abs(darkest.blue() - rowColour.blue()),
               24)
         << darkest.name().toStdString();
+
+    // The progress slider's lighter fill shows the arrived share: all of the whole song
+    // on screen, then up to the share set, and nothing beyond it.
+    const QRect onScreen(QPointF(slider->mapTo(window, QPoint(0, 0))).toPoint() * scale,
+                         slider->size() * scale);
+    EXPECT_GT(bluenessOfColumn(image, onScreen, 0.85), 20);
+    const auto drawn = [&](double available) {
+        slider->setAvailableFraction(available);
+        const QImage picture = slider->grab().toImage();
+        return std::pair(bluenessOfColumn(picture, picture.rect(), 0.6),
+                         bluenessOfColumn(picture, picture.rect(), 0.85));
+    };
+    const auto [halfAt60, halfAt85] = drawn(0.7);
+    EXPECT_GT(halfAt60, 20);
+    EXPECT_LT(halfAt85, 10);
+    const auto [noneAt60, noneAt85] = drawn(0.0);
+    EXPECT_LT(noneAt60, 10);
+    EXPECT_LT(noneAt85, 10);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // pictures that error 14 points to.
 
 #include "CaptchaImage.h"
+#include "Files.h"
 #include "Json.h"
 #include "Routes.h"
 #include "ServiceState.h"
@@ -170,6 +171,64 @@ void statusSet(ServiceState& state, const httplib::Request& req, httplib::Respon
     answerResponse(res, "1");
 }
 
+// The lyrics the service holds for `song`, as the service sends them: HTML entities for
+// the characters that need them, "\n" between lines. Demo songs have a few generated
+// lines; a library song has the text of the ".txt" file beside its MP3, if there is one.
+std::string lyricsText(const Song& song) {
+    if (song.toneHz != 0) {
+        return song.title + "\nA pure tone of " + std::to_string(song.toneHz) +
+               " Hz &amp; nothing else\nIt&#39;s &quot;quiet&quot; &lt;3";
+    }
+    const auto dot = song.path.rfind('.');
+    const auto text = readWholeFile(song.path.substr(0, dot) + ".txt");
+    if (!text) {
+        return {};
+    }
+    std::string escaped;
+    for (const char c : *text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\r':
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// audio.getLyrics: {"lyrics_id": N, "text": "..."}; an empty text when the song has none.
+void audioGetLyrics(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
+    std::int64_t id = 0;
+    const Song* found = nullptr;
+    if (toInt64(param(req, "lyrics_id"), id)) {
+        for (const Song& song : state.library().songs()) {
+            if (song.lyricsId == id) {
+                found = &song;
+                break;
+            }
+        }
+    }
+    if (found == nullptr) {
+        answerError(state, req, res, "audio.getLyrics", 100, "lyrics_id is invalid");
+        return;
+    }
+    JsonWriter w;
+    w.beginObject().field("lyrics_id", id).field("text", lyricsText(*found)).endObject();
+    answerResponse(res, w.str());
+}
+
 void handleMethod(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
     const std::string method = req.matches[1].str();
     if (const int code = state.takeApiError(method); code != 0) {
@@ -185,6 +244,8 @@ void handleMethod(ServiceState& state, const httplib::Request& req, httplib::Res
         audioGet(state, req, res, *user);
     } else if (method == "audio.search") {
         audioSearch(state, req, res);
+    } else if (method == "audio.getLyrics") {
+        audioGetLyrics(state, req, res);
     } else if (method == "status.set") {
         statusSet(state, req, res);
     } else {

@@ -27,8 +27,9 @@ std::string usageText() {
     return R"(Usage: sondrel-service [OPTIONS]
 
 A small stand-in for the music service the Sondrel player talks to: the audio list
-methods, status.set with captcha demands, the sign-in/grant/feed/logout pages, song
-files and captcha pictures, on 127.0.0.1 over HTTPS and plain HTTP (both listeners
+methods, audio.getLyrics (for a library song: the .txt file beside its MP3), status.set
+with captcha demands, the sign-in/grant/feed/logout pages, song files and captcha
+pictures, on 127.0.0.1 over HTTPS and plain HTTP (both listeners
 serve the same routes).
 
 Listeners and files:
