@@ -6,6 +6,7 @@
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
+#include "window/TitleText.h"
 #include "window/ViewTags.h"
 
 #include <QLabel>
@@ -70,8 +71,7 @@ void AppController::showAttributedTitle() {
     if (songPlayer == nullptr || currentSongTitle() == nullptr) {
         return;
     }
-    currentSongTitle()->setTextFormat(Qt::RichText);
-    currentSongTitle()->setText(songPlayer->getCurrentPlayingAttributedTitle().toHtml());
+    showTitle(currentSongTitle(), songPlayer->getCurrentPlayingAttributedTitle());
 }
 
 void AppController::songPlayerStopped() {

@@ -9,7 +9,10 @@
 #include "window/FloatSlider.h"
 #include "window/NSAnimationForSlider.h"
 
+#include <QFontInfo>
 #include <QLineEdit>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace sondrel::test {
@@ -33,9 +36,29 @@ TEST_F(PlayerControls, RowButtonPlaysThatSongAndMovesTheMark) {
     EXPECT_EQ(textColour(rowTime(0)), QColor(Qt::white));
     EXPECT_EQ(playImage(), QStringLiteral("pauseBig"));
     EXPECT_EQ(table()->selectedRowIndexes(), (std::set<std::int64_t>{0}));
-    const QString title0 = player()->getCurrentPlayingAttributedTitle().text;
-    EXPECT_TRUE(controller->currentSongTitle()->text().contains(
-        player()->getCurrentPlayingAttributedTitle().plainPart()));
+    const AttributedTitle attributed = player()->getCurrentPlayingAttributedTitle();
+    const QString title0 = attributed.text;
+    // The title line and the row draw the bold part in the title's bold face and the rest
+    // in their own font (laid out the way a label lays out its rich text).
+    const QFontInfo boldFace(titleBoldFont());
+    for (const QLabel* label : {controller->currentSongTitle(), rowTitle(0)}) {
+        QTextDocument drawn;
+        drawn.setDefaultFont(label->font());
+        drawn.setHtml(label->text());
+        std::vector<std::pair<QString, QFontInfo>> parts;
+        for (auto it = drawn.firstBlock().begin(); !it.atEnd(); ++it) {
+            parts.emplace_back(it.fragment().text(), QFontInfo(it.fragment().charFormat().font()));
+        }
+        ASSERT_EQ(parts.size(), 2U) << label->text().toStdString();
+        EXPECT_EQ(parts[0].first, attributed.boldPart());
+        EXPECT_EQ(parts[0].second.family(), boldFace.family());
+        EXPECT_TRUE(parts[0].second.bold());
+        EXPECT_EQ(parts[0].second.pointSize(), 11);
+        EXPECT_EQ(parts[1].first, attributed.plainPart());
+        EXPECT_EQ(parts[1].second.family(), QFontInfo(label->font()).family());
+        EXPECT_EQ(parts[1].second.bold(), label->font().bold());
+        EXPECT_EQ(parts[1].second.pointSize(), QFontInfo(label->font()).pointSize());
+    }
     ASSERT_TRUE(controller->notification().has_value());
     EXPECT_EQ(controller->notification()->title, QStringLiteral("Sondrel"));
     EXPECT_EQ(controller->notification()->informativeText, title0);
@@ -113,17 +136,37 @@ TEST_F(PlayerControls, BecomingMainThreeTimesSetsUpOnce) {
 
 TEST_F(PlayerControls, AnotherListOnScreenLeavesTheRowsAlone) {
     playRowAndWait(0);
-    // A search result on screen is not the play list: no row is marked.
-    controller->searchFieldCell()->setText(QStringLiteral("zzz-not-there"));
-    waitForListAfter([&] { controller->searchSelector(); });
-    waitForListAfter([&] {
-        controller->searchFieldCell()->clear();
-        controller->searchSelector();
-    });
+    const QString playing = player()->getCurrentPlayingAttributedTitle().text;
+    const auto search = [&](const QString& text) {
+        controller->searchFieldCell()->setText(text);
+        waitForListAfter([&] { controller->searchSelector(); });
+    };
+    // A search result on screen is not the play list: no row is marked, every row shows
+    // its length and "play", even the row of the song now playing (its first row here).
+    search(QStringLiteral("Кино"));
+    ASSERT_GE(rowCount(), 2);
+    ASSERT_EQ(player()->getAttributedTitleForSongInListOnScreenAtRow(0).text, playing);
+    for (std::int64_t row = 0; row < rowCount(); ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_FALSE(rowMarked(row));
+        EXPECT_EQ(buttonImageName(rowButton(row)), QStringLiteral("play"));
+        EXPECT_EQ(rowTime(row)->text(),
+                  player()->getTimeDurationForSongAtRow(static_cast<std::uint64_t>(row)));
+    }
+    EXPECT_TRUE(isPlayingSong(0)) << "the play list plays on";
+
     // The same list fetched again equals the play list: the playing row is marked again.
+    search(QString());
     ASSERT_GT(rowCount(), 0);
     EXPECT_TRUE(rowMarked(0));
     EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("pause"));
+
+    // A row's button on a search result makes it the play list and plays that row.
+    search(QStringLiteral("Кино"));
+    playRowAndWait(1);
+    EXPECT_TRUE(player()->isCurrentPlaylistEqualToListOnScreen());
+    EXPECT_TRUE(rowMarked(1));
+    EXPECT_FALSE(rowMarked(0));
 }
 
 TEST_F(PlayerControls, RepeatAndShuffleShowTheStateAfterTheChange) {
