@@ -12,6 +12,7 @@
 #include "window/FloatSlider.h"
 #include "window/Images.h"
 #include "window/NSAnimationForSlider.h"
+#include "window/StoreEditActions.h"
 #include "window/WindowStyle.h"
 
 #include <QCoreApplication>
@@ -98,6 +99,8 @@ AppController::AppController(QObject* parent)
     connectControls();
     connectSignInControls();
     setUpShortcuts();
+    new StoreEditActions(mainWindow.get(), ui->menuSondrel, ui->menuLogoutItem, ui->menubar,
+                         ui->menuControls->menuAction(), this);
     // The song list has the keyboard at start, so Space plays instead of typing.
     ui->songsTableView->setFocus();
     mainWindow->installEventFilter(this);

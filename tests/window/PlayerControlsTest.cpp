@@ -4,11 +4,14 @@
 
 #include "WindowFixture.h"
 #include "platform/Log.h"
+#include "shell/EntitySongs.h"
 #include "shell/SettingsStore.h"
+#include "shell/SongStoreContext.h"
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
 #include "window/NSAnimationForSlider.h"
 
+#include <QAction>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QTextBlock>
@@ -202,6 +205,46 @@ TEST_F(PlayerControls, UnknownPlayButtonStateChangesNothing) {
     controller->playButtonState(-1);
     EXPECT_EQ(playImage(), QStringLiteral("playBig"));
     EXPECT_EQ(controller->currentSongTitle()->text(), title);
+}
+
+TEST_F(PlayerControls, SaveUndoAndRedoKeysActOnTheSongStore) {
+    QWidget* window = controller->window();
+    auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
+    auto* redo = window->findChild<QAction*>(QStringLiteral("actionRedo"));
+    ASSERT_NE(undo, nullptr);
+    ASSERT_NE(redo, nullptr);
+    SongStoreContext* moc = delegate->managedObjectContext();
+    ASSERT_NE(moc, nullptr);
+    const QVariant owner(4242);
+    const auto songs = [&] { return moc->countSongsOfOwner(owner, nullptr).value_or(999); };
+    const unsigned before = songs();
+    for (int aid : {1, 2}) {
+        EntitySongs().addOrUpdateWithAid(aid, owner, QStringLiteral("A"), QStringLiteral("T"), 10,
+                                         QStringLiteral("u"), 0, aid, {}, moc);
+    }
+    ASSERT_EQ(songs(), before + 2);
+
+    table()->setFocus();
+    const struct {
+        QKeySequence::StandardKey keys;
+        unsigned added;
+        bool canUndo;
+        bool canRedo;
+    } steps[] = {
+        {QKeySequence::Undo, 1, true, true},  {QKeySequence::Undo, 0, false, true},
+        {QKeySequence::Undo, 0, false, true}, {QKeySequence::Redo, 1, true, true},
+        {QKeySequence::Redo, 2, true, false}, {QKeySequence::Undo, 1, true, true},
+    };
+    for (const auto& step : steps) {
+        QTest::keySequence(window, step.keys);
+        EXPECT_EQ(songs(), before + step.added);
+        EXPECT_EQ(undo->isEnabled(), step.canUndo);
+        EXPECT_EQ(redo->isEnabled(), step.canRedo);
+    }
+    EXPECT_TRUE(moc->hasChanges());
+    QTest::keySequence(window, QKeySequence::Save);
+    EXPECT_FALSE(moc->hasChanges()) << "the save command commits the changes";
+    EXPECT_EQ(songs(), before + 1);
 }
 
 TEST_F(PlayerControls, KeyboardPlaysPausesAndSkips) {
