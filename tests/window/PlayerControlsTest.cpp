@@ -3,6 +3,7 @@
 // keyboard and the controls restored at start.
 
 #include "WindowFixture.h"
+#include "mediakeys/MediaKeyEvent.h"
 #include "platform/Log.h"
 #include "shell/EntitySongs.h"
 #include "shell/SettingsStore.h"
@@ -245,6 +246,39 @@ TEST_F(PlayerControls, SaveUndoAndRedoKeysActOnTheSongStore) {
     QTest::keySequence(window, QKeySequence::Save);
     EXPECT_FALSE(moc->hasChanges()) << "the save command commits the changes";
     EXPECT_EQ(songs(), before + 1);
+}
+
+TEST_F(PlayerControls, MediaKeysActLikeTheButtonsOnKeyDownOnly) {
+    playRowAndWait(0);
+    const MediaKeyEvent notAKey{10, 0, MediaKeyEvent::make(NX_KEYTYPE_PLAY, true).data1};
+    const struct {
+        const char* what;
+        MediaKeyEvent event;
+        std::uint64_t song; // then playing (or paused) this song
+        bool paused;
+    } rows[] = {
+        {"play down", MediaKeyEvent::make(16, true), 0, true},
+        {"play up", MediaKeyEvent::make(16, false), 0, true},
+        {"play repeat", MediaKeyEvent::make(16, true, true), 0, false},
+        {"next-track down", MediaKeyEvent::make(19, true), 1, false},
+        {"next-track up", MediaKeyEvent::make(19, false), 1, false},
+        {"next-track repeat", MediaKeyEvent::make(19, true, true), 2, false},
+        {"fast-forward down", MediaKeyEvent::make(17, true), 2, false},
+        {"rewind down", MediaKeyEvent::make(18, true), 2, false},
+        {"previous-track down", MediaKeyEvent::make(20, true), 1, false},
+        {"previous-track up", MediaKeyEvent::make(20, false), 1, false},
+        {"not a media key event", notAKey, 1, false},
+    };
+    LogCapture log;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        controller->mediaKeyTapReceivedMediaKeyEvent(controller->mediaKeyTap(), row.event);
+        EXPECT_EQ(player()->getCurrentSongNumber(), row.song);
+        ASSERT_TRUE(
+            waitFor([&] { return row.paused ? player()->isPaused() : isPlayingSong(row.song); }));
+    }
+    EXPECT_EQ(log.count(QStringLiteral("Unexpected NSEvent in mediaKeyTap:receivedMediaKeyEvent:")),
+              1);
 }
 
 TEST_F(PlayerControls, KeyboardPlaysPausesAndSkips) {
