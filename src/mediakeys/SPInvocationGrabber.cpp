@@ -4,12 +4,16 @@
 #include "platform/Log.h"
 
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <exception>
 #include <execinfo.h>
 #include <future>
+#include <list>
+#include <mutex>
+#include <thread>
 #include <typeinfo>
 
 namespace sondrel {
@@ -36,7 +40,79 @@ std::pair<QString, QString> describeCurrentException() {
     }
 }
 
+// The threads of background performances, one per recorded call. A finished thread is
+// joined when the next one starts; joinAll() joins every one, and so does the process's
+// exit, so no thread is ever left detached.
+class BackgroundInvocationThreads {
+public:
+    ~BackgroundInvocationThreads() { joinAll(); }
+
+    void start(std::function<void()> body) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread thread([body = std::move(body), done] {
+            body();
+            *done = true;
+        });
+        std::list<Running> finished;
+        {
+            std::lock_guard lock(mutex);
+            running.push_back({std::move(thread), std::move(done)});
+            for (auto it = running.begin(); it != running.end();) {
+                const auto next = std::next(it);
+                if (*it->done) {
+                    finished.splice(finished.end(), running, it);
+                }
+                it = next;
+            }
+        }
+        joinEach(finished);
+    }
+
+    // Joins every thread but the calling one (a performance that asks for the join
+    // cannot wait for itself: it stays listed and is joined later).
+    void joinAll() {
+        std::list<Running> all;
+        {
+            std::lock_guard lock(mutex);
+            all.swap(running);
+        }
+        std::list<Running> self;
+        for (auto it = all.begin(); it != all.end();) {
+            const auto next = std::next(it);
+            if (it->thread.get_id() == std::this_thread::get_id()) {
+                self.splice(self.end(), all, it);
+            }
+            it = next;
+        }
+        joinEach(all);
+        std::lock_guard lock(mutex);
+        running.splice(running.end(), self);
+    }
+
+private:
+    struct Running {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    static void joinEach(std::list<Running>& threads) {
+        for (Running& running : threads) {
+            running.thread.join();
+        }
+    }
+    std::mutex mutex;
+    std::list<Running> running; // guarded by mutex
+};
+
+BackgroundInvocationThreads& backgroundThreads() {
+    static BackgroundInvocationThreads threads;
+    return threads;
+}
+
 } // namespace
+
+void joinBackgroundInvocations() {
+    backgroundThreads().joinAll();
+}
 
 __attribute__((noinline))
 SPInvocationGrabber::SPInvocationGrabber(std::shared_ptr<void> object, bool stacktraceSaving)
@@ -53,7 +129,7 @@ SPInvocationGrabber::~SPInvocationGrabber() {
 void SPInvocationGrabber::forwardInvocation(std::shared_ptr<SPInvocation> invocation) {
     recorded = std::move(invocation);
     if (background) {
-        dispatchBackground([self = shared_from_this()] { self->runInBackground(); });
+        backgroundThreads().start([self = shared_from_this()] { self->runInBackground(); });
     } else if (onMain) {
         if (waitDone && isMainThread()) {
             invoke();
@@ -96,7 +172,12 @@ void SPInvocationGrabber::invoke() {
 }
 
 void SPInvocationGrabber::runInBackground() {
-    invoke();
+    try {
+        invoke();
+    } catch (...) {
+        // invoke() has reported it with the saved stack; an exception leaving a thread
+        // would end the whole player.
+    }
 }
 
 __attribute__((noinline)) void SPInvocationGrabber::saveBacktrace() {

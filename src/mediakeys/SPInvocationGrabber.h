@@ -7,8 +7,8 @@
 //     // record only; the tap thread performs it later:
 //     std::shared_ptr<SPInvocation> call =
 //         grab(tap).send(&SPMediaKeyTap::pauseTapOnTapThread, true)->invocation();
-//     // run on the main loop and wait for it:
-//     onMainAsync(player, false).send(&Player::stop);
+//     // run on the main loop, wait for it and take its result:
+//     std::optional<bool> stopped = onMainAsync(player, false).send(&Player::stop).result;
 //
 // The category operations grab / invokeAfter / nextRunloop / inBackground / onMainAsync
 // each return a recorder aimed at the target; `send` records the call on it (a call the
@@ -17,13 +17,17 @@
 // Threads: a recorder is made and sent its call on one thread and performed on another;
 // it takes no locks, so one thread at a time uses it (the hand-off between threads is
 // the queue that carries it). A recorded SPInvocation keeps its target and its argument
-// copies alive by itself and may be performed on any thread.
+// copies alive by itself and may be performed on any thread. Each background performance
+// runs on a thread of its own, which is joined after it ends (see
+// joinBackgroundInvocations); none is detached.
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace sondrel {
 
@@ -35,8 +39,12 @@ public:
     SPInvocation& operator=(const SPInvocation&) = delete;
 
     // Performs the call on its target with its arguments, on the calling thread. The
-    // target's result is discarded; its exceptions pass through.
+    // target's result is kept (see result()); its exceptions pass through.
     virtual void invoke() = 0;
+
+    // A copy of the target's result of the last performance, when the call has run and
+    // its operation returns R (std::monostate for an operation without a result).
+    template <typename R> std::optional<R> result() const;
 
     // The target the call goes to (kept alive by the invocation).
     const std::shared_ptr<void>& target() const { return targetRef; }
@@ -63,6 +71,16 @@ public:
     const M method;
 };
 
+// What a performed call of an operation returning R keeps: a copy of the value.
+template <typename R>
+using StoredResult = std::conditional_t<std::is_void_v<R>, std::monostate, std::decay_t<R>>;
+
+template <typename S> class InvocationResult {
+public:
+    virtual ~InvocationResult() = default;
+    std::optional<S> value;
+};
+
 template <typename... A> class InvocationArguments {
 public:
     explicit InvocationArguments(A... a) : values(std::move(a)...) {}
@@ -71,9 +89,11 @@ public:
 };
 
 template <typename T, typename M, typename... A>
-class BoundInvocation final : public SPInvocation,
-                              public InvocationOperation<M>,
-                              public InvocationArguments<A...> {
+class BoundInvocation final
+    : public SPInvocation,
+      public InvocationOperation<M>,
+      public InvocationResult<StoredResult<std::invoke_result_t<M, T*, A&...>>>,
+      public InvocationArguments<A...> {
 public:
     BoundInvocation(std::shared_ptr<T> target, M method, A... args)
         : SPInvocation(target), InvocationOperation<M>(method), InvocationArguments<A...>(
@@ -81,10 +101,20 @@ public:
           object(target.get()) {}
 
     void invoke() override {
-        std::apply([this](auto&... a) { std::invoke(this->method, object, a...); }, this->values);
+        std::apply(
+            [this](auto&... a) {
+                if constexpr (std::is_void_v<R>) {
+                    std::invoke(this->method, object, a...);
+                    this->value.emplace();
+                } else {
+                    this->value.emplace(std::invoke(this->method, object, a...));
+                }
+            },
+            this->values);
     }
 
 private:
+    using R = std::invoke_result_t<M, T*, A&...>;
     T* object; // kept alive by SPInvocation::target()
 };
 
@@ -93,6 +123,11 @@ private:
 template <typename M> bool SPInvocation::isOperation(M method) const {
     const auto* operation = dynamic_cast<const detail::InvocationOperation<M>*>(this);
     return operation && operation->method == method;
+}
+
+template <typename R> std::optional<R> SPInvocation::result() const {
+    const auto* holder = dynamic_cast<const detail::InvocationResult<R>*>(this);
+    return holder ? holder->value : std::nullopt;
 }
 
 template <typename... A> const std::tuple<A...>* SPInvocation::arguments() const {
@@ -109,7 +144,7 @@ public:
     SPInvocationGrabber& operator=(const SPInvocationGrabber&) = delete;
 
     // Stores `invocation` (replacing any earlier one), then, by mode: performs it on a
-    // background pool thread (backgroundAfterForward), or on the main loop, waiting for it
+    // new thread of its own (backgroundAfterForward), or on the main loop, waiting for it
     // when waitUntilDone (onMainAfterForward; from the main thread itself with waiting it
     // runs at once), or leaves it recorded. Must be called on a shared recorder.
     void forwardInvocation(std::shared_ptr<SPInvocation> invocation);
@@ -121,7 +156,8 @@ public:
     // output and rethrows the same exception; the recorder then keeps its target and call.
     void invoke();
 
-    // The body of a background performance: invoke().
+    // The body of a background performance: invoke(). An exception of the target is
+    // reported by invoke() and ends here, not the process.
     void runInBackground();
 
     // Captures up to 128 frames of the current stack with their descriptions.
@@ -159,6 +195,22 @@ private:
     bool waitDone = false;
 };
 
+// Joins the thread of every background performance started so far, waiting for those
+// still running (the calling thread's own is left for later). The process's exit does
+// the same; a finished thread is also joined when the next one starts.
+void joinBackgroundInvocations();
+
+// What `send` gives back: the recorder, and the target's result when the sender waited
+// for the call on the main thread (empty in every other mode: the call has not run yet).
+// For an operation without a result, `result` holds std::monostate once it ran.
+template <typename R> struct SPSent {
+    std::shared_ptr<SPInvocationGrabber> recorder;
+    std::optional<detail::StoredResult<R>> result;
+
+    SPInvocationGrabber* operator->() const { return recorder.get(); }
+    operator std::shared_ptr<SPInvocationGrabber>() const { return recorder; }
+};
+
 // A recorder aimed at a target of type T, as returned by the category operations.
 template <typename T> class SPGrabbed {
 public:
@@ -166,15 +218,21 @@ public:
         : recorder(std::move(grabber)), object(std::move(target)) {}
 
     // Records `method` with copies of `args` and hands the call to the recorder's mode.
-    // Returns the recorder (e.g. to take the recorded invocation out of it).
+    // Returns the recorder (e.g. to take the recorded invocation out of it) and, when the
+    // call ran while the sender waited, the target's result.
     template <typename C, typename R, typename... P, typename... Args>
-    std::shared_ptr<SPInvocationGrabber> send(R (C::*method)(P...), Args&&... args) {
+    SPSent<R> send(R (C::*method)(P...), Args&&... args) {
         static_assert(std::is_base_of_v<C, T>, "the target has no such operation");
         static_assert(sizeof...(P) == sizeof...(Args), "wrong number of arguments");
         using Invocation = detail::BoundInvocation<T, R (C::*)(P...), std::decay_t<P>...>;
-        recorder->forwardInvocation(std::make_shared<Invocation>(
-            object, method, std::decay_t<P>(std::forward<Args>(args))...));
-        return recorder;
+        auto call = std::make_shared<Invocation>(object, method,
+                                                 std::decay_t<P>(std::forward<Args>(args))...);
+        recorder->forwardInvocation(call);
+        SPSent<R> sent{recorder, std::nullopt};
+        if (recorder->onMainAfterForward() && recorder->waitUntilDone()) {
+            sent.result = call->template result<detail::StoredResult<R>>();
+        }
+        return sent;
     }
 
     const std::shared_ptr<SPInvocationGrabber>& grabber() const { return recorder; }
@@ -211,7 +269,7 @@ template <typename T> SPGrabbed<T> nextRunloop(std::shared_ptr<T> target) {
     return invokeAfter(std::move(target), 0.0);
 }
 
-// The next call runs on the background pool at once.
+// The next call runs at once on a new thread of its own.
 template <typename T> SPGrabbed<T> inBackground(std::shared_ptr<T> target) {
     auto grabber = detail::makeGrabber(target);
     grabber->setBackgroundAfterForward(true);

@@ -1,7 +1,8 @@
 #pragma once
 // The styled artist-and-title line of a song: plain text plus one bold range that starts
 // at the first character. The window renders text[0, boldLength) in titleBoldFont() and
-// the rest in the field's own font (toHtml() does exactly that for rich-text widgets).
+// the rest in the field's own font (window/TitleText.h); toHtml() only marks the bold
+// part as bold.
 //
 // boldLength is (length of the cleaned artist) + 2, cut to the text's length, so
 // "Foo - Bar" has "Foo -" in bold; an empty text has no bold range.

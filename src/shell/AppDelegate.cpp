@@ -27,10 +27,6 @@ void AppDelegate::saveObjectWithKey(const QVariant& object, const QString& key) 
     SettingsStore::standard().save(key, object);
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
-    notificationDelegate = true;
-}
-
 void AppDelegate::applicationDidBecomeActive() {
     sharedCookieJar().setAcceptPolicy(CookieAcceptPolicy::Always);
 }

@@ -43,8 +43,9 @@ public:
     // write is logged by the store and otherwise ignored here.
     static void saveObjectWithKey(const QVariant& object, const QString& key);
 
-    // Launch finished: the delegate answers the notification centre from now on.
-    void applicationDidFinishLaunching();
+    // Launch finished. Nothing to arrange: desktop notification services show a
+    // player's notifications while it is in front without being asked.
+    void applicationDidFinishLaunching() {}
     // Every activation: the shared cookie jar accepts every cookie.
     void applicationDidBecomeActive();
     // Song notifications are shown even while the player is in front.
@@ -52,8 +53,6 @@ public:
 
     QWidget* window() const;
     void setWindow(QWidget* window);
-
-    bool isNotificationCenterDelegate() const { return notificationDelegate; }
 
     // --- Song cache store stack (main thread) ---
 
@@ -90,7 +89,6 @@ protected:
 
 private:
     QPointer<QWidget> windowRef;
-    bool notificationDelegate = false;
 
     // Stack, main thread. The context goes before the coordinator it uses.
     const SongStoreModel* model = nullptr;

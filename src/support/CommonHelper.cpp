@@ -1,6 +1,7 @@
 #include "support/CommonHelper.h"
 
 #include "platform/Log.h"
+#include "support/SchemeHandlers.h"
 
 #include <QDesktopServices>
 #include <QJsonDocument>
@@ -83,6 +84,15 @@ std::optional<QString> strictUtf8(const QByteArray& bytes) {
 
 std::mutex openerMutex;
 std::function<bool(const QUrl&)> urlOpener; // guarded by openerMutex; empty = desktop
+
+// The desktop's opener starts (and reports success) whether or not an application
+// takes the address, so the database of handlers decides whether a link can open.
+// Web pages always have a browser.
+bool hasHandler(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+           desktopHasHandlerForScheme(scheme);
+}
 
 } // namespace
 
@@ -241,7 +251,7 @@ void CommonHelper::tryToOpenURLsArray(const QStringList& urls) {
     }
     for (const QString& address : urls) {
         const QUrl url(address);
-        if (!url.isValid()) {
+        if (!url.isValid() || !hasHandler(url)) {
             continue;
         }
         const bool opened = opener ? opener(url) : QDesktopServices::openUrl(url);

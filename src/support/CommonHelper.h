@@ -51,8 +51,11 @@ public:
     static QColor createNSColorFromString(const QString& text);
 
     // Asks the desktop to open each address in turn and stops at the first that opens.
+    // An address opens when the desktop has a handler for its scheme (http and https
+    // always have one; see SchemeHandlers.h) and the opener starts.
     static void tryToOpenURLsArray(const QStringList& urls);
-    // Replaces the desktop's URL opener (tests); an empty function restores it.
+    // Replaces the desktop's URL opener (tests); an empty function restores it. The
+    // handler check still applies.
     static void setURLOpener(std::function<bool(const QUrl&)> opener);
 
     // Decodes the HTML character references the service puts in long texts (lyrics):

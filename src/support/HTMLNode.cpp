@@ -273,12 +273,18 @@ std::optional<QString> setAttributeNamed(XmlNode* node, const char* name, const 
     if (attr == nullptr || attr->children == nullptr || value == nullptr) {
         return std::nullopt;
     }
-    // Replaces every piece of the value with one text node holding a copy of `value`.
-    xmlNodeSetContent(reinterpret_cast<XmlNode*>(attr), reinterpret_cast<const xmlChar*>(value));
-    if (attr->children == nullptr || !carriesText(attr->children)) {
-        return QString();
+    // Replaces every piece of the value with one text node holding a copy of `value`
+    // taken as it stands: the content setter would read "&" as the start of an entity
+    // reference and lose or rewrite the value.
+    XmlNode* text = xmlNewDocText(attr->doc, reinterpret_cast<const xmlChar*>(value));
+    if (text == nullptr) {
+        return std::nullopt;
     }
-    return fromXml(attr->children->content);
+    xmlFreeNodeList(attr->children);
+    text->parent = reinterpret_cast<XmlNode*>(attr);
+    attr->children = text;
+    attr->last = text;
+    return fromXml(text->content);
 }
 
 int nodeType(XmlNode* node) {

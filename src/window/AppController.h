@@ -195,8 +195,8 @@ public:
     void loadAuthPage();
     // A sign-in is complete: closes the popover, requests the own list, shows "Log out".
     void authComplete();
-    // Stores the token and user id an address carries; an OAuth error address brings
-    // the authorization page back.
+    // Stores the token and user id an address carries; an OAuth error address, or (a few
+    // times in a row) a redirect whose token is empty, brings the authorization page back.
     void checkToken(const QString& address);
     // The logout item's action: finds the service's logout link on the feed page and
     // opens it in the web view.
@@ -307,6 +307,7 @@ private:
     std::optional<UserNotification> lastNotification;
     int runningListRequests = 0;
     WebView* webViewObject = nullptr;   // child of this controller, made on first need
+    int emptyTokenRedirects = 0;        // in a row, since the last token stored
     bool windowPainted = false;         // the window has painted itself once
     bool activationBeforePaint = false; // it became active before that
 

@@ -22,6 +22,7 @@
 #include "service/AuthAddresses.h"
 #include "service/TokenLifetime.h"
 #include "shell/AppDelegate.h"
+#include "support/CommonHelper.h"
 #include "ui_MainWindow.h"
 #include "window/AppController.h"
 
@@ -34,6 +35,9 @@ namespace {
 
 // The logout waits this long after reading the feed page before opening the link.
 constexpr unsigned long kLogoutPauseMs = 1000;
+// Redirects in a row whose access token is empty after which the authorization page is
+// no longer asked again (a service that keeps answering so would be asked forever).
+constexpr int kEmptyTokenRetries = 3;
 
 // Runs `step` on the main loop later, unless the controller is gone by then.
 template <typename Step> void later(AppController* controller, Step step) {
@@ -236,9 +240,16 @@ void AppController::checkToken(const QString& address) {
             AppDelegate::saveObjectWithKey(*read.userId, kLastUserIdKey);
         }
         if (read.token) {
+            self->emptyTokenRedirects = 0;
             AppDelegate::saveObjectWithKey(*read.token, kAccessTokenKey);
             AppDelegate::saveObjectWithKey(authNow(), kAccessTokenDateKey);
             self->authComplete();
+        } else if (CommonHelper::containsStringInString(QStringLiteral("access_token"), address) &&
+                   self->emptyTokenRedirects < kEmptyTokenRetries) {
+            // The redirect carried no token: its page is blank and the user would be
+            // neither signed in nor asked again. The service is asked once more.
+            ++self->emptyTokenRedirects;
+            self->loadAuthPage();
         }
     });
 }

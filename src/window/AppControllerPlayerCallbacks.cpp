@@ -8,6 +8,7 @@
 #include "window/FloatSlider.h"
 #include "window/Images.h"
 #include "window/LyricsPanel.h"
+#include "window/TitleText.h"
 #include "window/ViewTags.h"
 
 #include <QLabel>
@@ -73,8 +74,7 @@ void AppController::showAttributedTitle() {
     if (songPlayer == nullptr || currentSongTitle() == nullptr) {
         return;
     }
-    currentSongTitle()->setTextFormat(Qt::RichText);
-    currentSongTitle()->setText(songPlayer->getCurrentPlayingAttributedTitle().toHtml());
+    showTitle(currentSongTitle(), songPlayer->getCurrentPlayingAttributedTitle());
 }
 
 void AppController::songPlayerStopped() {

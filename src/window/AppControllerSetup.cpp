@@ -14,6 +14,7 @@
 #include "window/Images.h"
 #include "window/LyricsPanel.h"
 #include "window/NSAnimationForSlider.h"
+#include "window/StoreEditActions.h"
 #include "window/WindowStyle.h"
 
 #include <QCoreApplication>
@@ -104,6 +105,8 @@ AppController::AppController(QObject* parent)
     connectControls();
     connectSignInControls();
     setUpShortcuts();
+    new StoreEditActions(mainWindow.get(), ui->menuSondrel, ui->menuLogoutItem, ui->menubar,
+                         ui->menuControls->menuAction(), this);
     // The song list has the keyboard at start, so Space plays instead of typing.
     ui->songsTableView->setFocus();
     mainWindow->installEventFilter(this);

@@ -6,6 +6,7 @@
 #include "ui_SongCell.h"
 #include "window/AppController.h"
 #include "window/Images.h"
+#include "window/TitleText.h"
 #include "window/ViewTags.h"
 
 #include <QAbstractButton>
@@ -74,9 +75,7 @@ QWidget* AppController::tableViewViewForTableColumn(SongTableView* table, int /*
     auto* time = viewWithTag<QLabel>(cell, kSongCellTimeTag);
     auto* button = viewWithTag<QAbstractButton>(cell, kSongCellButtonTag);
 
-    if (title != nullptr) {
-        title->setText(songPlayer->getAttributedTitleForSongInListOnScreenAtRow(row).toHtml());
-    }
+    showTitle(title, songPlayer->getAttributedTitleForSongInListOnScreenAtRow(row));
     if (button != nullptr) {
         button->setProperty("identifier", QString::asprintf("%ld", static_cast<long>(row)));
     }

@@ -2,6 +2,11 @@
 
 #include "platform/Log.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -173,23 +178,101 @@ TEST(CommonHelperColour, HexTexts) {
     }
 }
 
-TEST(CommonHelperLinks, OpensOnlyUpToTheFirstAddressThatOpens) {
-    QStringList tried;
-    CommonHelper::setURLOpener([&tried](const QUrl& url) {
-        tried.append(url.toString());
-        return url.scheme() == QLatin1String("https");
-    });
-    CommonHelper::tryToOpenURLsArray({});
-    EXPECT_TRUE(tried.isEmpty());
+// Points the XDG variables at a private folder for the life of the object.
+class PrivateDesktop {
+public:
+    PrivateDesktop() {
+        const QString root = dir_.path();
+        set("XDG_DATA_HOME", root + QStringLiteral("/home"));
+        set("XDG_DATA_DIRS", root + QStringLiteral("/sys1:") + root + QStringLiteral("/sys2"));
+        set("XDG_CONFIG_HOME", root + QStringLiteral("/config"));
+        set("XDG_CONFIG_DIRS", root + QStringLiteral("/etc"));
+    }
+    ~PrivateDesktop() {
+        for (const auto& [name, value] : saved_) {
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        }
+    }
+    void write(const QString& path, const QByteArray& content) const {
+        const QString full = dir_.filePath(path);
+        QDir().mkpath(QFileInfo(full).path());
+        QFile file(full);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
 
-    CommonHelper::tryToOpenURLsArray({QStringLiteral("sondrel-app://profile/1"),
-                                      QStringLiteral("https://example.test/profile/1"),
-                                      QStringLiteral("https://example.test/never")});
-    EXPECT_EQ(tried, (QStringList{QStringLiteral("sondrel-app://profile/1"),
-                                  QStringLiteral("https://example.test/profile/1")}));
-    tried.clear();
-    CommonHelper::tryToOpenURLsArray({QStringLiteral("a://x"), QStringLiteral("b://y")});
-    EXPECT_EQ(tried.size(), 2);
+private:
+    void set(const char* name, const QString& value) {
+        saved_.emplace_back(name, qgetenv(name));
+        qputenv(name, value.toUtf8());
+    }
+    QTemporaryDir dir_;
+    std::vector<std::pair<const char*, QByteArray>> saved_;
+};
+
+TEST(CommonHelperLinks, OpensTheFirstAddressWhoseSchemeTheDesktopHandles) {
+    // Exec is `true`: even a real opener would start nothing.
+    const QByteArray entry = "[Desktop Entry]\nType=Application\nName=H\nExec=true %u\n";
+    const QByteArray handler = entry + "MimeType=text/plain;x-scheme-handler/sondrel-app;\n";
+    const QByteArray defaultPlain =
+        "[Default Applications]\nx-scheme-handler/sondrel-app=vendor-plain.desktop\n";
+    const QString app = QStringLiteral("sondrel-app://profile/1");
+    const QString web = QStringLiteral("https://example.test/profile/1");
+    struct Row {
+        const char* name;
+        std::vector<std::pair<QString, QByteArray>> files;
+        QStringList tried;
+        bool appOpens = true;
+    };
+    const std::vector<Row> rows = {
+        {"no handler", {}, {web}},
+        {"entry in the data home", {{"home/applications/h.desktop", handler}}, {app}},
+        {"entry in a subfolder of a later data dir",
+         {{"sys2/applications/vendor/h.desktop", handler}},
+         {app}},
+        {"hidden entry", {{"sys1/applications/h.desktop", handler + "Hidden=true\n"}}, {web}},
+        {"entry for another scheme",
+         {{"sys1/applications/h.desktop", entry + "MimeType=x-scheme-handler/other;\n"}},
+         {web}},
+        {"entry whose program is missing",
+         {{"sys1/applications/h.desktop", handler + "TryExec=/nonexistent/sondrel\n"}},
+         {web}},
+        {"default in mimeapps.list",
+         {{"config/mimeapps.list", defaultPlain},
+          {"sys1/applications/vendor/plain.desktop", entry}},
+         {app}},
+        {"default naming a missing entry", {{"etc/mimeapps.list", defaultPlain}}, {web}},
+        {"association removed",
+         {{"config/mimeapps.list",
+           "[Removed Associations]\nx-scheme-handler/sondrel-app=h.desktop;\n"},
+          {"sys1/applications/h.desktop", handler}},
+         {web}},
+        {"hidden entry in the home hides the system one",
+         {{"home/applications/h.desktop", handler + "Hidden=true\n"},
+          {"sys1/applications/h.desktop", handler}},
+         {web}},
+        {"handler that fails to start",
+         {{"home/applications/h.desktop", handler}},
+         {app, web},
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PrivateDesktop desktop;
+        for (const auto& [path, content] : row.files) {
+            desktop.write(path, content);
+        }
+        QStringList tried;
+        CommonHelper::setURLOpener([&](const QUrl& url) {
+            tried.append(url.toString());
+            return url.scheme() != QLatin1String("sondrel-app") || row.appOpens;
+        });
+        CommonHelper::tryToOpenURLsArray({app, web, QStringLiteral("https://example.test/x")});
+        EXPECT_EQ(tried, row.tried);
+        tried.clear();
+        CommonHelper::tryToOpenURLsArray({});
+        EXPECT_TRUE(tried.isEmpty());
+    }
     CommonHelper::setURLOpener({});
 }
 
@@ -201,12 +284,25 @@ TEST(CommonHelperMisc, Utf8DataAndArrayPrint) {
     sondrel::LogCapture log;
     CommonHelper::print_array({QStringLiteral("a"), 2});
     EXPECT_EQ(log.lines(), QStringList{QStringLiteral("array print: \na\n2")});
+}
 
+TEST(CommonHelperMisc, TimeOfDayIsInTheUsersTimeZone) {
+    // Five hours and 45 minutes east of UTC, so that neither UTC nor a whole-hour zone
+    // gives the same clock.
+    const QByteArray savedZone = qgetenv("TZ");
+    qputenv("TZ", "<+0545>-5:45");
+    const auto clock = [](const QDateTime& utc) {
+        return QTime(0, 0).secsTo(utc.addSecs(5 * 3600 + 45 * 60).time());
+    };
+    const int before = clock(QDateTime::currentDateTimeUtc());
     const CommonHelper::TimeOfDay now = CommonHelper::currentDateTime();
-    EXPECT_GE(now.hour, 0);
-    EXPECT_LT(now.hour, 24);
-    EXPECT_LT(now.minute, 60);
-    EXPECT_LT(now.second, 61);
+    const int after = clock(QDateTime::currentDateTimeUtc());
+    savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
+    const int got = now.hour * 3600 + now.minute * 60 + now.second;
+    if (before <= after) { // not across midnight
+        EXPECT_GE(got, before);
+        EXPECT_LE(got, after);
+    }
 }
 
 } // namespace

@@ -3,12 +3,15 @@
 
 #include "TestSupport.h"
 #include "mediakeys/SPInvocationGrabber.h"
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
+#include <QThreadPool>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -37,6 +40,21 @@ struct Target {
         ++calls;
     }
     int fail(int) { throw std::runtime_error("the tap is gone"); }
+    int twice(int value) {
+        lastThread = std::this_thread::get_id();
+        ++calls;
+        return 2 * value;
+    }
+    // Returns once `count` calls are inside at the same time (or after a long wait).
+    std::atomic<int> met{0};
+    void meet(int count) {
+        ++met;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (met < count && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ++calls;
+    }
 };
 
 // Collects what is written to standard output while it exists.
@@ -213,35 +231,78 @@ TEST(InvocationGrabber, InvokeAfterRunsOnTheEventLoopOfTheSendingThread) {
     EXPECT_EQ(target->lastThread, workerId);
 }
 
-TEST(InvocationGrabber, OnMainWithWaitingReturnsOnlyAfterTheMainThreadRanIt) {
+TEST(InvocationGrabber, OnMainWithWaitingGivesTheTargetsResultOnlyAfterItRan) {
     auto target = std::make_shared<Target>();
-    std::atomic<bool> senderDone{false};
+    std::optional<int> fromOtherThread;
     std::atomic<int> callsSeenBySender{-1};
+    std::atomic<bool> senderDone{false};
     std::thread sender([&] {
-        onMainAsync(target, false).send(&Target::pauseTapOnTapThread, true);
+        fromOtherThread = onMainAsync(target, false).send(&Target::twice, 21).result;
         callsSeenBySender = target->calls.load();
         senderDone = true;
     });
     ASSERT_TRUE(test::waitUntil([&] { return senderDone.load(); }));
     sender.join();
+    EXPECT_EQ(fromOtherThread, 42);
     EXPECT_EQ(callsSeenBySender, 1);
     EXPECT_EQ(target->lastThread, std::this_thread::get_id());
+
+    // From the main thread itself it runs at once.
+    EXPECT_EQ(onMainAsync(target, false).send(&Target::twice, 5).result, 10);
+    EXPECT_TRUE(onMainAsync(target, false).send(&Target::pauseTapOnTapThread, true).result);
+    EXPECT_EQ(target->calls, 3);
 }
 
-TEST(InvocationGrabber, OnMainFromTheMainThreadRunsAtOnceWhenWaitingAndLaterWhenNot) {
+TEST(InvocationGrabber, ModesThatDoNotWaitGiveNoResult) {
     auto target = std::make_shared<Target>();
-    onMainAsync(target, false).send(&Target::pauseTapOnTapThread, true);
-    EXPECT_EQ(target->calls, 1);
-
-    onMainAsync(target, true).send(&Target::pauseTapOnTapThread, false);
-    EXPECT_EQ(target->calls, 1);
+    EXPECT_FALSE(grab(target).send(&Target::twice, 1).result);
+    EXPECT_FALSE(nextRunloop(target).send(&Target::twice, 1).result);
+    EXPECT_FALSE(onMainAsync(target, true).send(&Target::twice, 1).result);
+    EXPECT_EQ(target->calls, 0) << "none of them has run yet";
     ASSERT_TRUE(test::waitUntil([&] { return target->calls == 2; }));
+}
+
+TEST(InvocationGrabber, OnMainAsyncFromTheMainThreadRunsLater) {
+    auto target = std::make_shared<Target>();
+    onMainAsync(target, true).send(&Target::pauseTapOnTapThread, false);
+    EXPECT_EQ(target->calls, 0);
+    ASSERT_TRUE(test::waitUntil([&] { return target->calls == 1; }));
     EXPECT_FALSE(target->lastValue);
 }
 
-TEST(InvocationGrabber, InBackgroundRunsOnAnotherThread) {
+TEST(InvocationGrabber, EachBackgroundCallRunsOnAThreadOfItsOwnThatIsJoined) {
+    // Every thread of the shared background pool is busy with a blocking job: a
+    // background call must not wait behind them.
+    std::atomic<bool> releasePool{false};
+    std::atomic<int> poolJobsRunning{0};
+    const int poolSize = backgroundPool().maxThreadCount();
+    for (int i = 0; i < poolSize; ++i) {
+        dispatchBackground([&] {
+            ++poolJobsRunning;
+            while (!releasePool) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return poolJobsRunning == poolSize; }));
+
+    // Three calls that each wait until all three run: only separate threads get there.
     auto target = std::make_shared<Target>();
-    inBackground(target).send(&Target::pauseTapOnTapThread, true);
-    ASSERT_TRUE(test::waitUntil([&] { return target->calls == 1; }));
-    EXPECT_NE(target->lastThread, std::this_thread::get_id());
+    for (int i = 0; i < 3; ++i) {
+        inBackground(target).send(&Target::meet, 3);
+    }
+    const bool allMet = test::waitUntil([&] { return target->met == 3; });
+    releasePool = true;
+    joinBackgroundInvocations();
+    backgroundPool().waitForDone();
+    ASSERT_TRUE(allMet);
+    EXPECT_EQ(target->calls, 3);
+    EXPECT_EQ(target.use_count(), 1) << "joined threads have let go of their recorders";
+
+    // A target that throws on a background thread is reported; the player goes on.
+    LogCapture log;
+    StdoutCapture out;
+    inBackground(target).send(&Target::fail, 1);
+    joinBackgroundInvocations();
+    EXPECT_EQ(log.lines().size(), 1);
 }

@@ -129,8 +129,6 @@ TEST_F(SongPlayerRules, StyledTitlesFollowTheSeparatorAndBoldRules) {
     EXPECT_EQ(player->getAttributedTitleForSongInListOnScreenAtRow(-1), AttributedTitle());
     EXPECT_EQ(player->getAttributedTitleForSongInListOnScreenAtRow(99), AttributedTitle());
     EXPECT_EQ(player->getTimeDurationForSongAtRow(99), "00:00");
-    EXPECT_TRUE(titleBoldFont().bold());
-    EXPECT_EQ(titleBoldFont().pointSize(), 11);
 }
 
 TEST_F(SongPlayerRules, TimeLeftCountsFromTheRecordsDuration) {

@@ -121,6 +121,21 @@ TEST_F(SignInFixture, ExpiredTokenReopensThePopoverOnTheAuthorizationPage) {
     EXPECT_TRUE(pageSays(kLoginForm));
 }
 
+TEST_F(SignInFixture, RedirectsWithAnEmptyTokenAskTheServiceAgain) {
+    startWindow({QString(), std::nullopt});
+    int status = 0;
+    service->httpPost(QStringLiteral("/control/empty-token?count=2"), &status);
+    ASSERT_EQ(status, 200);
+    signInWithTheDemoAccount();
+    if (HasFatalFailure()) {
+        return;
+    }
+    EXPECT_GE(requestCount(QStringLiteral("/oauth/authorize")), 3)
+        << "each empty token sends the web view back to the authorization page";
+    ASSERT_TRUE(waitFor([this] { return !controller->isPopoverShown() && rowCount() > 0; }));
+    EXPECT_TRUE(logoutItemShown());
+}
+
 TEST_F(SignInFixture, LogoutFollowsTheFeedPagesLinkOnly) {
     startWindow({QString(), std::nullopt});
     signInWithTheDemoAccount();

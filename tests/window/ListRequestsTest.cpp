@@ -27,7 +27,6 @@ TEST_F(ListRequests, OwnListAppearsAtStartWithTheStoredToken) {
     const QJsonObject first = library[0].toObject();
     ASSERT_NE(rowTitle(0), nullptr);
     EXPECT_TRUE(rowTitle(0)->text().contains(first[QStringLiteral("title")].toString()));
-    EXPECT_TRUE(rowTitle(0)->text().startsWith(QStringLiteral("<b>")));
     EXPECT_EQ(rowTime(0)->text(),
               CommonHelper::convertTimeFromSeconds(first[QStringLiteral("duration")].toVariant()));
     EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("play"));

@@ -3,13 +3,20 @@
 // keyboard and the controls restored at start.
 
 #include "WindowFixture.h"
+#include "mediakeys/MediaKeyEvent.h"
 #include "platform/Log.h"
+#include "shell/EntitySongs.h"
 #include "shell/SettingsStore.h"
+#include "shell/SongStoreContext.h"
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
 #include "window/NSAnimationForSlider.h"
 
+#include <QAction>
+#include <QFontInfo>
 #include <QLineEdit>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace sondrel::test {
@@ -33,9 +40,29 @@ TEST_F(PlayerControls, RowButtonPlaysThatSongAndMovesTheMark) {
     EXPECT_EQ(textColour(rowTime(0)), QColor(Qt::white));
     EXPECT_EQ(playImage(), QStringLiteral("pauseBig"));
     EXPECT_EQ(table()->selectedRowIndexes(), (std::set<std::int64_t>{0}));
-    const QString title0 = player()->getCurrentPlayingAttributedTitle().text;
-    EXPECT_TRUE(controller->currentSongTitle()->text().contains(
-        player()->getCurrentPlayingAttributedTitle().plainPart()));
+    const AttributedTitle attributed = player()->getCurrentPlayingAttributedTitle();
+    const QString title0 = attributed.text;
+    // The title line and the row draw the bold part in the title's bold face and the rest
+    // in their own font (laid out the way a label lays out its rich text).
+    const QFontInfo boldFace(titleBoldFont());
+    for (const QLabel* label : {controller->currentSongTitle(), rowTitle(0)}) {
+        QTextDocument drawn;
+        drawn.setDefaultFont(label->font());
+        drawn.setHtml(label->text());
+        std::vector<std::pair<QString, QFontInfo>> parts;
+        for (auto it = drawn.firstBlock().begin(); !it.atEnd(); ++it) {
+            parts.emplace_back(it.fragment().text(), QFontInfo(it.fragment().charFormat().font()));
+        }
+        ASSERT_EQ(parts.size(), 2U) << label->text().toStdString();
+        EXPECT_EQ(parts[0].first, attributed.boldPart());
+        EXPECT_EQ(parts[0].second.family(), boldFace.family());
+        EXPECT_TRUE(parts[0].second.bold());
+        EXPECT_EQ(parts[0].second.pointSize(), 11);
+        EXPECT_EQ(parts[1].first, attributed.plainPart());
+        EXPECT_EQ(parts[1].second.family(), QFontInfo(label->font()).family());
+        EXPECT_EQ(parts[1].second.bold(), label->font().bold());
+        EXPECT_EQ(parts[1].second.pointSize(), QFontInfo(label->font()).pointSize());
+    }
     ASSERT_TRUE(controller->notification().has_value());
     EXPECT_EQ(controller->notification()->title, QStringLiteral("Sondrel"));
     EXPECT_EQ(controller->notification()->informativeText, title0);
@@ -113,17 +140,37 @@ TEST_F(PlayerControls, BecomingMainThreeTimesSetsUpOnce) {
 
 TEST_F(PlayerControls, AnotherListOnScreenLeavesTheRowsAlone) {
     playRowAndWait(0);
-    // A search result on screen is not the play list: no row is marked.
-    controller->searchFieldCell()->setText(QStringLiteral("zzz-not-there"));
-    waitForListAfter([&] { controller->searchSelector(); });
-    waitForListAfter([&] {
-        controller->searchFieldCell()->clear();
-        controller->searchSelector();
-    });
+    const QString playing = player()->getCurrentPlayingAttributedTitle().text;
+    const auto search = [&](const QString& text) {
+        controller->searchFieldCell()->setText(text);
+        waitForListAfter([&] { controller->searchSelector(); });
+    };
+    // A search result on screen is not the play list: no row is marked, every row shows
+    // its length and "play", even the row of the song now playing (its first row here).
+    search(QStringLiteral("Кино"));
+    ASSERT_GE(rowCount(), 2);
+    ASSERT_EQ(player()->getAttributedTitleForSongInListOnScreenAtRow(0).text, playing);
+    for (std::int64_t row = 0; row < rowCount(); ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_FALSE(rowMarked(row));
+        EXPECT_EQ(buttonImageName(rowButton(row)), QStringLiteral("play"));
+        EXPECT_EQ(rowTime(row)->text(),
+                  player()->getTimeDurationForSongAtRow(static_cast<std::uint64_t>(row)));
+    }
+    EXPECT_TRUE(isPlayingSong(0)) << "the play list plays on";
+
     // The same list fetched again equals the play list: the playing row is marked again.
+    search(QString());
     ASSERT_GT(rowCount(), 0);
     EXPECT_TRUE(rowMarked(0));
     EXPECT_EQ(buttonImageName(rowButton(0)), QStringLiteral("pause"));
+
+    // A row's button on a search result makes it the play list and plays that row.
+    search(QStringLiteral("Кино"));
+    playRowAndWait(1);
+    EXPECT_TRUE(player()->isCurrentPlaylistEqualToListOnScreen());
+    EXPECT_TRUE(rowMarked(1));
+    EXPECT_FALSE(rowMarked(0));
 }
 
 TEST_F(PlayerControls, RepeatAndShuffleShowTheStateAfterTheChange) {
@@ -159,6 +206,79 @@ TEST_F(PlayerControls, UnknownPlayButtonStateChangesNothing) {
     controller->playButtonState(-1);
     EXPECT_EQ(playImage(), QStringLiteral("playBig"));
     EXPECT_EQ(controller->currentSongTitle()->text(), title);
+}
+
+TEST_F(PlayerControls, SaveUndoAndRedoKeysActOnTheSongStore) {
+    QWidget* window = controller->window();
+    auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
+    auto* redo = window->findChild<QAction*>(QStringLiteral("actionRedo"));
+    ASSERT_NE(undo, nullptr);
+    ASSERT_NE(redo, nullptr);
+    SongStoreContext* moc = delegate->managedObjectContext();
+    ASSERT_NE(moc, nullptr);
+    const QVariant owner(4242);
+    const auto songs = [&] { return moc->countSongsOfOwner(owner, nullptr).value_or(999); };
+    const unsigned before = songs();
+    for (int aid : {1, 2}) {
+        EntitySongs().addOrUpdateWithAid(aid, owner, QStringLiteral("A"), QStringLiteral("T"), 10,
+                                         QStringLiteral("u"), 0, aid, {}, moc);
+    }
+    ASSERT_EQ(songs(), before + 2);
+
+    table()->setFocus();
+    const struct {
+        QKeySequence::StandardKey keys;
+        unsigned added;
+        bool canUndo;
+        bool canRedo;
+    } steps[] = {
+        {QKeySequence::Undo, 1, true, true},  {QKeySequence::Undo, 0, false, true},
+        {QKeySequence::Undo, 0, false, true}, {QKeySequence::Redo, 1, true, true},
+        {QKeySequence::Redo, 2, true, false}, {QKeySequence::Undo, 1, true, true},
+    };
+    for (const auto& step : steps) {
+        QTest::keySequence(window, step.keys);
+        EXPECT_EQ(songs(), before + step.added);
+        EXPECT_EQ(undo->isEnabled(), step.canUndo);
+        EXPECT_EQ(redo->isEnabled(), step.canRedo);
+    }
+    EXPECT_TRUE(moc->hasChanges());
+    QTest::keySequence(window, QKeySequence::Save);
+    EXPECT_FALSE(moc->hasChanges()) << "the save command commits the changes";
+    EXPECT_EQ(songs(), before + 1);
+}
+
+TEST_F(PlayerControls, MediaKeysActLikeTheButtonsOnKeyDownOnly) {
+    playRowAndWait(0);
+    const MediaKeyEvent notAKey{10, 0, MediaKeyEvent::make(NX_KEYTYPE_PLAY, true).data1};
+    const struct {
+        const char* what;
+        MediaKeyEvent event;
+        std::uint64_t song; // then playing (or paused) this song
+        bool paused;
+    } rows[] = {
+        {"play down", MediaKeyEvent::make(16, true), 0, true},
+        {"play up", MediaKeyEvent::make(16, false), 0, true},
+        {"play repeat", MediaKeyEvent::make(16, true, true), 0, false},
+        {"next-track down", MediaKeyEvent::make(19, true), 1, false},
+        {"next-track up", MediaKeyEvent::make(19, false), 1, false},
+        {"next-track repeat", MediaKeyEvent::make(19, true, true), 2, false},
+        {"fast-forward down", MediaKeyEvent::make(17, true), 2, false},
+        {"rewind down", MediaKeyEvent::make(18, true), 2, false},
+        {"previous-track down", MediaKeyEvent::make(20, true), 1, false},
+        {"previous-track up", MediaKeyEvent::make(20, false), 1, false},
+        {"not a media key event", notAKey, 1, false},
+    };
+    LogCapture log;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        controller->mediaKeyTapReceivedMediaKeyEvent(controller->mediaKeyTap(), row.event);
+        EXPECT_EQ(player()->getCurrentSongNumber(), row.song);
+        ASSERT_TRUE(
+            waitFor([&] { return row.paused ? player()->isPaused() : isPlayingSong(row.song); }));
+    }
+    EXPECT_EQ(log.count(QStringLiteral("Unexpected NSEvent in mediaKeyTap:receivedMediaKeyEvent:")),
+              1);
 }
 
 TEST_F(PlayerControls, KeyboardPlaysPausesAndSkips) {

@@ -143,7 +143,7 @@ std::string continuation(ServiceState& state, std::int64_t user, const AuthReque
     if (!state.granted(user)) {
         return state.origins().https + "/oauth/grant?" + auth.query();
     }
-    const std::string token = state.issueToken(user);
+    const std::string token = state.takeEmptyToken() ? std::string() : state.issueToken(user);
     const std::int64_t lifetime =
         state.options().tokenLifetime > 0 ? state.options().tokenLifetime : 86400;
     return auth.redirectUri + "#access_token=" + token + "&expires_in=" + std::to_string(lifetime) +

@@ -93,6 +93,12 @@ void registerControlRoutes(httplib::Server& server, ServiceState& state) {
         ok(res);
     });
 
+    both(server, "/control/empty-token",
+         [&state](const httplib::Request& req, httplib::Response& res) {
+             state.queueEmptyTokens(intParam(req, "count", 1));
+             ok(res);
+         });
+
     server.Get("/control/library", [&state](const httplib::Request&, httplib::Response& res) {
         JsonWriter w;
         w.beginArray();

@@ -94,6 +94,8 @@ Control endpoints (HTTP listener only):
                                      the next (N) API call(s) (of method M) answer C
   POST /control/expire-tokens        every token issued or given so far expires now
   POST /control/feed?logout_link=0|1 whether the feed page carries the logout link
+  POST /control/empty-token[?count=N]
+                                     the next (N) sign-in redirect(s) carry an empty token
   GET  /control/library              the song list as JSON
   GET  /control/captchas             captchas handed out: sid, key, solved
   GET  /control/status               the profile status last set by status.set

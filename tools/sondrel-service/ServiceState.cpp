@@ -56,6 +56,7 @@ void ServiceState::reset() {
         sessions.clear();
         grants.clear();
         feedLink = opts.feedLogoutLink;
+        emptyTokens = 0;
     }
     ++generation;
 }
@@ -243,6 +244,20 @@ bool ServiceState::feedLogoutLink() const {
 void ServiceState::setFeedLogoutLink(bool on) {
     std::lock_guard lock(mutex);
     feedLink = on;
+}
+
+void ServiceState::queueEmptyTokens(int count) {
+    std::lock_guard lock(mutex);
+    emptyTokens = std::max(count, 0);
+}
+
+bool ServiceState::takeEmptyToken() {
+    std::lock_guard lock(mutex);
+    if (emptyTokens <= 0) {
+        return false;
+    }
+    --emptyTokens;
+    return true;
 }
 
 } // namespace standin

@@ -109,6 +109,11 @@ public:
     bool feedLogoutLink() const;
     void setFeedLogoutLink(bool on);
 
+    // The next `count` sign-in redirects carry an empty access token.
+    void queueEmptyTokens(int count);
+    // True (and counts one down) when this redirect must carry an empty token.
+    bool takeEmptyToken();
+
 private:
     using Clock = std::chrono::steady_clock;
     struct TokenInfo {
@@ -140,6 +145,7 @@ private:
     std::map<std::string, std::int64_t> sessions; // guarded by mutex
     std::set<std::int64_t> grants;                // guarded by mutex
     bool feedLink = true;                         // guarded by mutex
+    int emptyTokens = 0;                          // guarded by mutex
     std::uint64_t randomState = 0;                // guarded by mutex
 };
 
