@@ -9,6 +9,7 @@
 #include "window/ViewTags.h"
 
 #include <QLabel>
+#include <QMainWindow>
 #include <QToolButton>
 
 namespace sondrel {
@@ -86,7 +87,22 @@ void AppController::songPlayerPlaying() {
     playButtonState(kStatePlaying);
 }
 
+void AppController::songPlayerBuffering() {
+    if (currentSongTitle() != nullptr) { // silence while bytes arrive: never "playing"
+        currentSongTitle()->setTextFormat(Qt::PlainText);
+        currentSongTitle()->setText(kBufferingTitle);
+    }
+}
+
+void AppController::songPlayerSongFailed(std::uint64_t number, const QString& reason) {
+    const QString title = player() != nullptr ? player()->getCurrentPlayingAttributedTitle().text
+                                              : QString::number(number);
+    window()->setWindowTitle(
+        QStringLiteral("Sondrel — не удалось загрузить: %1 (%2)").arg(title, reason));
+}
+
 void AppController::songPlayerUpdateCurrentPlaying() {
+    window()->setWindowTitle(QStringLiteral("Sondrel"));
     deliverSongNotification();
     showAttributedTitle();
 }

@@ -166,7 +166,7 @@ TEST_F(PlaybackEndToEnd, SeeksInsideTheDownloadedPartAndRefusesBeyondIt) {
     EXPECT_NEAR(song1->seconds, kSeconds / 2, 0.2) << describe(runs).toStdString();
 }
 
-TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndContinuesWhereItRanDry) {
+TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndGoesOnWhereItRanDry) {
     // 128 kbit/s songs served at 10,000 bytes/s: playback outruns the transfer.
     LogCapture log;
     player->setListOnScreenWithArray(songs({{0, "rate=10000"}}));
@@ -179,13 +179,9 @@ TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndContinuesWhereItRanDry) {
     ASSERT_GT(expected, 0);
     // The first start came with the batch that took the download to 3 % or more.
     EXPECT_GE(recorder.bytesAtPlaying[0] / (expected / 100), 3);
-    // It ran dry and started again, each time from where it had stopped, never from 0.
-    const size_t starts =
-        std::count(recorder.events.begin(), recorder.events.end(), QStringLiteral("now 0"));
-    EXPECT_GT(starts, 1u) << recorder.story().toStdString();
-    for (size_t i = 1; i < starts; ++i) {
-        EXPECT_GT(recorder.timeAtUpdate[i], 0.0) << "start " << i;
-    }
+    // It ran dry, said so, and went on with the same player: the song started once.
+    EXPECT_EQ(recorder.count("now 0"), 1) << recorder.story().toStdString();
+    EXPECT_GE(recorder.count("buffering"), 1) << recorder.story().toStdString();
     // Every sample of the song heard once: no restart, nothing skipped.
     const auto runs = heard();
     ASSERT_GE(runs.size(), 1u);
