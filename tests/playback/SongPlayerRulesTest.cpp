@@ -178,6 +178,9 @@ TEST_F(SongPlayerRules, EarlyStartComesWithTheBatchThatReachesThreePercent) {
     downloader->getSongData()->bytes.append('\0');
     downloader->calculateCompleteDownloadingPercentageForData();
     EXPECT_EQ(recorder.count("playing"), 0); // queued, not called from inside the batch
+    // A batch that comes before the queued start has run queues no second one.
+    downloader->getSongData()->bytes.append('\0');
+    downloader->calculateCompleteDownloadingPercentageForData();
     ASSERT_TRUE(waitForPlaying());
     // While it plays (or is paused), arriving bytes queue no further start.
     downloader->getSongData()->bytes.append(QByteArray(200000, '\0'));
@@ -219,7 +222,8 @@ TEST_F(SongPlayerRules, SeekRuleKeepsATwoPercentMargin) {
     player->seekToWithMax(95, 250);
     EXPECT_LT(player->getCurrentPlayingCurrentTime(), 10.0f);
     player->seekToWithMax(80, 250);
-    EXPECT_NEAR(player->getCurrentPlayingCurrentTime(), 80.0, 0.01);
+    // The pretend device's clock may run on for up to its buffer while this thread waits.
+    EXPECT_NEAR(player->getCurrentPlayingCurrentTime(), 80.0, 0.3);
     player->seekToWithMax(1, 0); // no maximum: ignored
     EXPECT_NEAR(player->getCurrentPlayingCurrentTime(), 80.0, 0.5);
     // Complete: the last 2 % are still refused.
