@@ -41,8 +41,10 @@ SongDownloader::SongDownloader(QObject* parent, std::int64_t cacheBudget)
     : QObject(parent), cache(cacheBudget), network(newNetworkAccessManager(this)) {
     becomeSharedInstance(this, "SongDownloader");
     retryTimer.setSingleShot(true);
-    connect(&retryTimer, &QTimer::timeout, this,
-            [this] { sendRequest(buffer ? buffer->bytes.size() : 0); });
+    connect(&retryTimer, &QTimer::timeout, this, [this] {
+        // Bytes held count only when this transfer's own first answer brought them.
+        sendRequest(songAnswered && buffer ? buffer->bytes.size() : 0);
+    });
 }
 
 SongDownloader::~SongDownloader() {
@@ -80,6 +82,7 @@ void SongDownloader::startDownloadingSong() {
     transferHeld = true;
     transferDone = false;
     transferOk = false;
+    songAnswered = false;
     lastStartLength = 0;
     retry.begin();
     sendRequest(0);
@@ -142,6 +145,7 @@ void SongDownloader::didReceiveResponse(QNetworkReply* reply) {
         }
     }
     retry.rememberFirstAnswer(*reply);
+    songAnswered = true;
     buffer = std::make_shared<AudioData>();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     currentSongDataLength = length.isValid() ? length.toLongLong() : -1;

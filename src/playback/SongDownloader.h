@@ -127,6 +127,7 @@ private:
     QString transferSongId;                    // "aid" of the song the running transfer fetches
     QUrl transferUrl;
     bool transferHeld = false;        // a song transfer was started and not aborted
+    bool songAnswered = false;        // the song's first answer came (the buffer is its)
     bool responseSeen = false;        // the running request has its response
     bool resumed = false;             // the running request goes on after held bytes
     std::int64_t skipRemaining = 0;   // body bytes of a full answer that are held already

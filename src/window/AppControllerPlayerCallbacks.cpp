@@ -102,7 +102,10 @@ void AppController::songPlayerSongFailed(std::uint64_t number, const QString& re
 }
 
 void AppController::songPlayerUpdateCurrentPlaying() {
-    window()->setWindowTitle(QStringLiteral("Sondrel"));
+    if (player() != nullptr && // the song that had failed plays now
+        window()->windowTitle().contains(player()->getCurrentPlayingAttributedTitle().text)) {
+        window()->setWindowTitle(QStringLiteral("Sondrel"));
+    }
     deliverSongNotification();
     showAttributedTitle();
 }
