@@ -88,7 +88,9 @@ void AppController::songPlayerPlaying() {
 }
 
 void AppController::songPlayerBuffering() {
-    if (currentSongTitle() != nullptr) { // silence while bytes arrive: never "playing"
+    // Silence while bytes arrive: never "playing"; the button pauses the wait.
+    setButtonImage(playButton(), QStringLiteral("pauseBig"));
+    if (currentSongTitle() != nullptr) {
         currentSongTitle()->setTextFormat(Qt::PlainText);
         currentSongTitle()->setText(kBufferingTitle);
     }
