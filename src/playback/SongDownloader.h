@@ -77,6 +77,8 @@ public:
     bool isInProgress() const { return transferHeld; }
     // The transfer ran out of tries: nothing more will arrive for this song.
     bool hasGivenUp() const { return gaveUp; }
+    // Nothing more will arrive: the transfer finished, or was given up.
+    bool hasTransferEnded() const { return transferDone; }
     // The player has heard every byte present; it goes on when enough more arrived.
     void playerRanDry();
     // Whether `seconds` lies far enough inside the bytes received (2 % of the song as

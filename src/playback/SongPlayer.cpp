@@ -255,7 +255,8 @@ void SongPlayer::audioPlayerDidFinishPlaying(AudioPlayer* player, bool /*success
         return;
     }
     SongDownloader* downloader = SongDownloader::sharedInstance();
-    if (downloader && !downloader->isSongCompletelyDownloaded() && !downloader->hasGivenUp()) {
+    if (downloader && !downloader->isSongCompletelyDownloaded() &&
+        !downloader->hasTransferEnded()) {
         // Ran dry: the downloader lets it go on once enough more has arrived.
         if (delegateRef) {
             delegateRef->songPlayerBuffering();
@@ -281,7 +282,8 @@ void SongPlayer::continueAfterRunningDry() {
     }
     if (audio->reachedEnd() && !audio->hasUnreadBytes()) {
         SongDownloader* downloader = SongDownloader::sharedInstance();
-        if (!downloader || downloader->isSongCompletelyDownloaded() || downloader->hasGivenUp()) {
+        if (!downloader || downloader->isSongCompletelyDownloaded() ||
+            downloader->hasTransferEnded()) {
             songEnded(); // the transfer ended exactly where the sound did
         }
         return;
