@@ -72,6 +72,10 @@ public:
     // Stops and closes the sound device; the position stays (play() goes on from it).
     virtual void stop();
     bool isPlaying() const { return playing; }
+    // It stopped by itself after hearing every byte it had (cleared by play and seeks).
+    bool reachedEnd() const { return atEnd; }
+    // Bytes of the buffer it has not read yet (they arrived after it reached its end).
+    bool hasUnreadBytes() const { return source && source->bytes.size() > fedBytes; }
 
     // What the listener has heard, in seconds. Setting it seeks sample-exactly; a time
     // beyond the song's end is taken as the end.

@@ -40,6 +40,11 @@ QString songIdText(const QJsonValue& aid) {
 SongDownloader::SongDownloader(QObject* parent, std::int64_t cacheBudget)
     : QObject(parent), cache(cacheBudget), network(newNetworkAccessManager(this)) {
     becomeSharedInstance(this, "SongDownloader");
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, [this] {
+        // Bytes held count only when this transfer's own first answer brought them.
+        sendRequest(songAnswered && buffer ? buffer->bytes.size() : 0);
+    });
 }
 
 SongDownloader::~SongDownloader() {
@@ -60,6 +65,9 @@ void SongDownloader::startDownloadingSong() {
     player->setCurrentSong();
     // One transfer at a time: a running one would append to the new song's buffer.
     abortDownloading();
+    startQueued = false;
+    dryAt = -1;
+    gaveUp = false;
     const QString id = songIdText(player->getCurrentSongID());
     if (const std::optional<QByteArray> cached = cache.objectForKey(id)) {
         buffer = std::make_shared<AudioData>();
@@ -69,17 +77,29 @@ void SongDownloader::startDownloadingSong() {
         player->play();
         return;
     }
-    QNetworkRequest request(player->getCurrentSongURL());
-    request.setTransferTimeout(kTimeoutMs);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::PreferNetwork);
-    QNetworkReply* reply = network->get(request);
-    theConnectionRef = reply;
+    transferUrl = player->getCurrentSongURL();
     transferSongId = id;
-    responseSeen = false;
+    transferHeld = true;
     transferDone = false;
     transferOk = false;
+    songAnswered = false;
     lastStartLength = 0;
+    retry.begin();
+    sendRequest(0);
+}
+
+void SongDownloader::sendRequest(std::int64_t held) {
+    QNetworkRequest request(transferUrl);
+    request.setTransferTimeout(stallTimeoutMs);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::PreferNetwork);
+    retry.prepareResume(request, held);
+    QNetworkReply* reply = network->get(request);
+    theConnectionRef = reply;
+    responseSeen = false;
+    resumed = held > 0;
+    skipRemaining = 0;
+    rate.restart(held);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         if (reply == theConnectionRef && !responseSeen &&
             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
@@ -90,7 +110,7 @@ void SongDownloader::startDownloadingSong() {
     connect(reply, &QNetworkReply::finished, this, [this, reply] { didFinish(reply); });
 }
 
-void SongDownloader::abortDownloading() {
+void SongDownloader::dropReply() {
     if (QNetworkReply* reply = theConnectionRef) {
         theConnectionRef = nullptr;
         disconnect(reply, nullptr, this, nullptr);
@@ -99,9 +119,16 @@ void SongDownloader::abortDownloading() {
     }
 }
 
+void SongDownloader::abortDownloading() {
+    dropReply();
+    retryTimer.stop();
+    transferHeld = false;
+}
+
 void SongDownloader::clearCurrentSongData() {
     buffer.reset();
     currentSongDataLength = 0;
+    dryAt = -1;
 }
 
 bool SongDownloader::isSongCompletelyDownloaded() const {
@@ -111,11 +138,45 @@ bool SongDownloader::isSongCompletelyDownloaded() const {
 
 void SongDownloader::didReceiveResponse(QNetworkReply* reply) {
     responseSeen = true;
+    if (resumed && buffer) {
+        const ResumedAnswer use = takeResumedAnswer(reply);
+        if (use != ResumedAnswer::StartOver) {
+            return; // appending to (or skipping) the bytes held, or the try failed
+        }
+    }
+    retry.rememberFirstAnswer(*reply);
+    songAnswered = true;
     buffer = std::make_shared<AudioData>();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     currentSongDataLength = length.isValid() ? length.toLongLong() : -1;
     buffer->expectedLength = currentSongDataLength;
     lastStartLength = 0;
+    dryAt = -1;
+}
+
+// Decides how the answer to a resumed request is used; on Failed the next try is
+// already scheduled.
+SongDownloader::ResumedAnswer SongDownloader::takeResumedAnswer(QNetworkReply* reply) {
+    const std::int64_t held = buffer->bytes.size();
+    switch (retry.classify(*reply, held)) {
+    case TransferRetry::Answer::Append:
+        return ResumedAnswer::KeepHeld;
+    case TransferRetry::Answer::SkipHeld:
+        skipRemaining = held;
+        return ResumedAnswer::KeepHeld;
+    case TransferRetry::Answer::StartOver:
+        logLine(QStringLiteral("Song file changed on the server: its bytes start over"));
+        if (SongPlayer* player = SongPlayer::sharedInstance()) {
+            player->songDataStartedOver();
+        }
+        return ResumedAnswer::StartOver;
+    case TransferRetry::Answer::Fail:
+        break;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    dropReply();
+    transferFailed(QStringLiteral("resumed request answered %1").arg(status));
+    return ResumedAnswer::Failed;
 }
 
 void SongDownloader::didReceiveData(QNetworkReply* reply) {
@@ -124,12 +185,21 @@ void SongDownloader::didReceiveData(QNetworkReply* reply) {
     }
     if (!responseSeen) {
         didReceiveResponse(reply);
+        if (reply != theConnectionRef) {
+            return; // the answer did not fit
+        }
     }
-    const QByteArray bytes = reply->readAll();
+    QByteArray bytes = reply->readAll();
+    if (skipRemaining > 0) {
+        const qsizetype skip = qsizetype(std::min<std::int64_t>(skipRemaining, bytes.size()));
+        bytes.remove(0, skip);
+        skipRemaining -= skip;
+    }
     if (bytes.isEmpty()) {
         return;
     }
     buffer->bytes.append(bytes);
+    retry.madeProgress();
     calculateCompleteDownloadingPercentageForData();
 }
 
@@ -139,38 +209,119 @@ void SongDownloader::didFinish(QNetworkReply* reply) {
     }
     if (reply->bytesAvailable() > 0) {
         didReceiveData(reply);
+        if (reply != theConnectionRef) {
+            return;
+        }
     }
-    transferDone = true;
-    if (!isHttpAnswer(reply)) {
-        logLine(QStringLiteral("didFailWithError: %1").arg(reply->errorString()));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool success = status >= 200 && status < 300;
+    const std::int64_t have = buffer ? buffer->bytes.size() : 0;
+    // A 2xx answer that ends short of its stated length broke off too.
+    if (!isHttpAnswer(reply) ||
+        (success && currentSongDataLength > 0 && have < currentSongDataLength)) {
+        const QString error = reply->error() != QNetworkReply::NoError
+                                  ? reply->errorString()
+                                  : QStringLiteral("the answer ended after %1 of %2 bytes")
+                                        .arg(have)
+                                        .arg(currentSongDataLength);
+        dropReply();
+        transferFailed(error);
         return;
     }
+    transferDone = true;
     if (!responseSeen) {
         didReceiveResponse(reply); // an answer without a body
     }
-    const bool lengthWasUnknown = currentSongDataLength < 100;
     if (currentSongDataLength < 0) {
         // No length was stated: the end of the answer tells it, so the song completes.
         currentSongDataLength = buffer->bytes.size();
         buffer->expectedLength = currentSongDataLength;
     }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    transferOk = status >= 200 && status < 300;
+    transferOk = success;
     if (transferOk) {
         buffer->bytes.squeeze(); // the cache counts bytes, so it should hold no spare room
         cache.setObjectForKey(buffer->bytes, transferSongId);
     }
-    if (lengthWasUnknown) {
-        calculateCompleteDownloadingPercentageForData();
+    calculateCompleteDownloadingPercentageForData();
+}
+
+void SongDownloader::transferFailed(const QString& error) {
+    logLine(QStringLiteral("didFailWithError: %1").arg(error));
+    const int pause = retry.pauseAfterFailure();
+    if (pause >= 0) {
+        const std::int64_t held = buffer ? buffer->bytes.size() : 0;
+        logLine(QStringLiteral("Song transfer resumes at byte %1 in %2 ms (try %3)")
+                    .arg(held)
+                    .arg(pause)
+                    .arg(retry.failureCount() + 1));
+        retryTimer.start(pause);
+        return;
     }
+    logLine(QStringLiteral("Song transfer given up after %1 tries").arg(retry.failureCount()));
+    gaveUp = true;
+    transferDone = true;
+    // The player learns it from the main loop: it may move on to the next song, which
+    // must not happen inside this transfer's own callback.
+    std::weak_ptr<AudioData> target = buffer;
+    const QString reason = error;
+    dispatchMain([target, reason, hadBuffer = bool(buffer)] {
+        SongPlayer* p = SongPlayer::sharedInstance();
+        SongDownloader* d = SongDownloader::sharedInstance();
+        if (p && d && d->hasGivenUp() && d->isInProgress() &&
+            (!hadBuffer || d->getSongData() == target.lock())) {
+            p->songTransferGaveUp(reason);
+        }
+    });
+}
+
+void SongDownloader::playerRanDry() {
+    dryAt = buffer ? buffer->bytes.size() : 0;
+    calculateCompleteDownloadingPercentageForData();
+}
+
+void SongDownloader::queueForPlayer(void (SongPlayer::*step)()) {
+    startQueued = true;
+    std::weak_ptr<AudioData> target = buffer;
+    dispatchMain([target, step] {
+        SongPlayer* p = SongPlayer::sharedInstance();
+        SongDownloader* d = SongDownloader::sharedInstance();
+        if (d) {
+            d->startQueued = false;
+        }
+        // A call queued for a buffer that has since been dropped has nothing to play.
+        if (p && d && !target.expired() && d->getSongData() == target.lock()) {
+            (p->*step)();
+        }
+    });
 }
 
 void SongDownloader::calculateCompleteDownloadingPercentageForData() {
     SongPlayer* player = SongPlayer::sharedInstance();
-    if (!player || !buffer) {
+    if (!player || !buffer || startQueued || player->isPlaying() || player->isPaused()) {
         return;
     }
     const std::int64_t have = buffer->bytes.size();
+    if (player->isBuffering()) {
+        // It ran dry: go on once, when enough for the rest is here or nothing more comes.
+        if (dryAt < 0) {
+            dryAt = have;
+        }
+        const float duration = player->getCurrentPlayingDuration();
+        RebufferInput in;
+        in.expected = currentSongDataLength;
+        in.have = have;
+        in.dryAt = dryAt;
+        in.audioBytesPerSecond =
+            duration > 0
+                ? double(currentSongDataLength > 0 ? currentSongDataLength : dryAt) / duration
+                : 0;
+        in.downloadBytesPerSecond = rate.bytesPerSecond(have);
+        if (transferDone || mayResumeAfterRunningDry(in)) {
+            dryAt = -1;
+            queueForPlayer(&SongPlayer::continueAfterRunningDry);
+        }
+        return;
+    }
     bool due = false;
     if (currentSongDataLength >= 100) {
         const float downloaded = float(have / (currentSongDataLength / 100));
@@ -182,19 +333,10 @@ void SongDownloader::calculateCompleteDownloadingPercentageForData() {
         due = have > lastStartLength &&
               (have - lastStartLength >= kEarlyStartWithoutLength || transferDone);
     }
-    if (!due || player->isPlaying() || player->isPaused()) {
-        return;
+    if (due) {
+        lastStartLength = have;
+        queueForPlayer(&SongPlayer::play);
     }
-    lastStartLength = have;
-    std::weak_ptr<AudioData> target = buffer;
-    dispatchMain([target] {
-        // A start queued for a buffer that has since been dropped has nothing to play.
-        SongPlayer* p = SongPlayer::sharedInstance();
-        SongDownloader* d = SongDownloader::sharedInstance();
-        if (p && d && !target.expired() && d->getSongData() == target.lock()) {
-            p->play();
-        }
-    });
 }
 
 bool SongDownloader::canISeekToTime(std::uint64_t seconds) const {

@@ -10,21 +10,34 @@
 // that transfer first. A body whose HTTP status is not 2xx is collected (the player then
 // fails to decode it) but never stored in the memory cache.
 //
+// A transfer that breaks off or stalls before the end is resumed from the byte reached
+// (TransferRetry); when the tries run out the song is given up: never cached, and the
+// player is told so it can move on. After the player ran dry it goes on once enough has
+// arrived (RebufferGate) or the transfer has ended.
+//
 // Threading: main thread only; the transfer's callbacks arrive on the main loop and the
 // early start of the player is queued on the main loop after the current callback.
 
 #include "platform/AudioPlayer.h"
 #include "platform/SharedInstance.h"
+#include "playback/RebufferGate.h"
 #include "playback/SongMemoryCache.h"
+#include "playback/TransferRetry.h"
 
 #include <QJsonValue>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
+#include <QUrl>
 #include <cstdint>
 #include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+
+namespace sondrel {
+class SongPlayer;
+}
 
 namespace sondrel {
 
@@ -59,13 +72,26 @@ public:
     std::shared_ptr<AudioData> getSongData() const { return buffer; }
     // The buffer's length (0 without one) equals currentSongDataLength.
     bool isSongCompletelyDownloaded() const;
-    // A transfer is held: running, finished or failed, until abortDownloading().
-    bool isInProgress() const { return theConnectionRef != nullptr; }
+    // A transfer is held: running, waiting to resume, finished or given up, until
+    // abortDownloading().
+    bool isInProgress() const { return transferHeld; }
+    // The transfer ran out of tries: nothing more will arrive for this song.
+    bool hasGivenUp() const { return gaveUp; }
+    // Nothing more will arrive: the transfer finished, or was given up.
+    bool hasTransferEnded() const { return transferDone; }
+    // The player has heard every byte present; it goes on when enough more arrived.
+    void playerRanDry();
     // Whether `seconds` lies far enough inside the bytes received (2 % of the song as
     // margin).
     bool canISeekToTime(std::uint64_t seconds) const;
-    // The early-start rule; run after every batch of bytes.
+    // The early-start rule, and the rule that lets a player that ran dry go on; run
+    // after every batch of bytes and at the end of the transfer.
     void calculateCompleteDownloadingPercentageForData();
+
+    // How resumed transfers pause and give up, and how long a transfer may go without a
+    // byte (tests shorten them).
+    void setRetrySchedule(const TransferRetry::Schedule& s) { retry.setSchedule(s); }
+    void setStallTimeoutMs(int ms) { stallTimeoutMs = ms; }
 
     // Accessors.
     SongMemoryCache& songsCache() { return cache; }
@@ -82,9 +108,17 @@ public:
     static void resetProcessWideState() { currentSongDataLength = 0; }
 
 private:
+    // Sends the request for the current song, going on after `held` bytes when > 0.
+    void sendRequest(std::int64_t held);
     void didReceiveResponse(QNetworkReply* reply);
+    enum class ResumedAnswer { KeepHeld, StartOver, Failed };
+    ResumedAnswer takeResumedAnswer(QNetworkReply* reply);
     void didReceiveData(QNetworkReply* reply);
     void didFinish(QNetworkReply* reply);
+    void dropReply();
+    void transferFailed(const QString& error);
+    // Queues `step` for the player on the main loop, once at a time, for this buffer only.
+    void queueForPlayer(void (SongPlayer::*step)());
 
     // All fields: main thread.
     SongMemoryCache cache;
@@ -93,10 +127,22 @@ private:
     QNetworkReply* theConnectionRef = nullptr; // owned; deleted on abort
     QNetworkAccessManager* network = nullptr;  // child of this object
     QString transferSongId;                    // "aid" of the song the running transfer fetches
-    bool responseSeen = false;                 // the running transfer has its response
-    bool transferDone = false;        // the running transfer has ended (finished or failed)
+    QUrl transferUrl;
+    bool transferHeld = false;        // a song transfer was started and not aborted
+    bool songAnswered = false;        // the song's first answer came (the buffer is its)
+    bool responseSeen = false;        // the running request has its response
+    bool resumed = false;             // the running request goes on after held bytes
+    std::int64_t skipRemaining = 0;   // body bytes of a full answer that are held already
+    bool transferDone = false;        // the transfer has ended (finished, or given up)
     bool transferOk = false;          // ...and it finished with a 2xx answer
+    bool gaveUp = false;              // the tries ran out
+    bool startQueued = false;         // a call of the player waits on the main loop
     std::int64_t lastStartLength = 0; // buffer length when a start was last queued
+    std::int64_t dryAt = -1;          // buffer length when the player ran dry, -1: it did not
+    int stallTimeoutMs = kTimeoutMs;
+    TransferRetry retry;
+    DownloadRate rate;
+    QTimer retryTimer; // the pause before the next try
 
     static inline std::int64_t currentSongDataLength = 0; // process wide, main thread
 };

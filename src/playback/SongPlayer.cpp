@@ -125,6 +125,24 @@ void SongPlayer::playPause() {
             }
         } else {
             logLine(QStringLiteral("3"));
+            if (downloader && audio->reachedEnd() && !audio->hasUnreadBytes() &&
+                downloader->isInProgress() && !downloader->isSongCompletelyDownloaded()) {
+                // Ran dry with nothing new yet: a press holds the wait (as a pause), the
+                // next press lets it go on by itself again. Playing now would start over.
+                if (audio->isPaused()) {
+                    audio->stop(); // clears the paused flag; the position stays
+                    if (delegateRef) {
+                        delegateRef->songPlayerBuffering();
+                    }
+                    downloader->calculateCompleteDownloadingPercentageForData();
+                } else {
+                    audio->pause();
+                    if (delegateRef) {
+                        delegateRef->songPlayerPaused();
+                    }
+                }
+                return;
+            }
             if (downloader &&
                 (downloader->isSongCompletelyDownloaded() || downloader->isInProgress())) {
                 logLine(QStringLiteral("4"));
@@ -237,13 +255,59 @@ void SongPlayer::audioPlayerDidFinishPlaying(AudioPlayer* player, bool /*success
         return;
     }
     SongDownloader* downloader = SongDownloader::sharedInstance();
-    if (!downloader || !downloader->isSongCompletelyDownloaded()) {
-        return; // ran dry: the downloader starts it again when more bytes arrive
+    if (downloader && !downloader->isSongCompletelyDownloaded() &&
+        !downloader->hasTransferEnded()) {
+        // Ran dry: the downloader lets it go on once enough more has arrived.
+        if (delegateRef) {
+            delegateRef->songPlayerBuffering();
+        }
+        downloader->playerRanDry();
+        return;
     }
-    if (repeatOneSong) {
+    songEnded();
+}
+
+void SongPlayer::songEnded() {
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (repeatOneSong && downloader && !downloader->hasGivenUp()) {
         setSongForPlay(currentSongNumber);
     } else {
-        next();
+        next(); // a song given up cannot be repeated whole either
+    }
+}
+
+void SongPlayer::continueAfterRunningDry() {
+    if (!audio || audio->isPlaying() || audio->isPaused()) {
+        return;
+    }
+    if (audio->reachedEnd() && !audio->hasUnreadBytes()) {
+        SongDownloader* downloader = SongDownloader::sharedInstance();
+        if (!downloader || downloader->isSongCompletelyDownloaded() ||
+            downloader->hasTransferEnded()) {
+            songEnded(); // the transfer ended exactly where the sound did
+        }
+        return;
+    }
+    if (audio->play() && delegateRef) {
+        delegateRef->songPlayerPlaying();
+    }
+}
+
+void SongPlayer::songDataStartedOver() {
+    if (audio) {
+        audio.reset();
+        if (delegateRef) {
+            delegateRef->songPlayerBuffering();
+        }
+    }
+}
+
+void SongPlayer::songTransferGaveUp(const QString& reason) {
+    if (delegateRef) {
+        delegateRef->songPlayerSongFailed(currentSongNumber, reason);
+    }
+    if (!audio || isBuffering()) {
+        songEnded();
     }
 }
 
@@ -272,6 +336,10 @@ bool SongPlayer::isPlaying() const {
 
 bool SongPlayer::isPaused() const {
     return audio && audio->isPaused();
+}
+
+bool SongPlayer::isBuffering() const {
+    return audio && !audio->isPlaying() && !audio->isPaused();
 }
 
 float SongPlayer::getCurrentPlayingDuration() const {

@@ -84,6 +84,19 @@ public:
     bool getRepeating() const { return repeatOneSong; }
     bool isPlaying() const;
     bool isPaused() const;
+    // An audio player is there but neither plays nor is paused: it ran out of bytes and
+    // waits for the downloader.
+    bool isBuffering() const;
+
+    // ---- From the downloader
+    // Enough arrived after running dry (or the transfer ended): go on, or end the song
+    // when nothing is left to hear.
+    void continueAfterRunningDry();
+    // The song's file changed on the server: the bytes played so far are void.
+    void songDataStartedOver();
+    // The transfer failed for good: tell the delegate; move on unless there is still
+    // sound to play (then the end of it moves on).
+    void songTransferGaveUp(const QString& reason);
     float getCurrentPlayingDuration() const;
     float getCurrentPlayingCurrentTime() const;
     // currentTime / duration, a fraction from 0 to 1 (0 without an audio player).
@@ -124,6 +137,8 @@ private:
     void audioPlayerDidFinishPlaying(AudioPlayer* player, bool successfully) override;
     void tick();
     void dropTimer();
+    // The end of what will ever arrive: repeat, or the next song.
+    void songEnded();
 
     // Audio players are freed from the main loop: the one being replaced may be the
     // caller (its end-of-data callback leads here).

@@ -3,6 +3,7 @@
 // Every call arrives on the main thread, from inside the player's own operations or from
 // its playback timer.
 
+#include <QString>
 #include <cstdint>
 
 class QTimer;
@@ -27,6 +28,15 @@ public:
     virtual void songPlayerHighlightSongInListWithNumber(std::uint64_t number) = 0;
     // The volume from 0.0 to 1.0.
     virtual float songPlayerGetVolumeLevel() = 0;
+    // The song ran out of bytes and waits for more: silence until songPlayerPlaying (or
+    // the next song) follows.
+    virtual void songPlayerBuffering() {}
+    // The transfer of the song at play list position `number` failed for good; the
+    // player moves on to the next song once it has played what arrived.
+    virtual void songPlayerSongFailed(std::uint64_t number, const QString& reason) {
+        (void)number;
+        (void)reason;
+    }
 };
 
 } // namespace sondrel

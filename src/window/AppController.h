@@ -116,6 +116,7 @@ public:
     static inline const QString kSongCellIdentifier = QStringLiteral("SongCell");
     static inline const QString kRowTextColour = QStringLiteral("5f7fa2");
     static inline const QString kPausedTitle = QStringLiteral("На паузе");
+    static inline const QString kBufferingTitle = QStringLiteral("Загрузка…");
 
     // Loads the window (not shown yet) and makes itself its delegate.
     explicit AppController(QObject* parent = nullptr);
@@ -145,6 +146,8 @@ public:
     void songPlayerPlaybackTimerTick(QTimer* timer) override;
     void songPlayerHighlightSongInListWithNumber(std::uint64_t number) override;
     float songPlayerGetVolumeLevel() override;
+    void songPlayerBuffering() override;
+    void songPlayerSongFailed(std::uint64_t number, const QString& reason) override;
 
     // ---- Actions (AppControllerActions.cpp); `sender` may be null (media keys).
     void backwardSelector(QObject* sender = nullptr);

@@ -12,6 +12,7 @@
 #include "window/ViewTags.h"
 
 #include <QLabel>
+#include <QMainWindow>
 #include <QToolButton>
 
 namespace sondrel {
@@ -89,7 +90,27 @@ void AppController::songPlayerPlaying() {
     playButtonState(kStatePlaying);
 }
 
+void AppController::songPlayerBuffering() {
+    // Silence while bytes arrive: never "playing"; the button pauses the wait.
+    setButtonImage(playButton(), QStringLiteral("pauseBig"));
+    if (currentSongTitle() != nullptr) {
+        currentSongTitle()->setTextFormat(Qt::PlainText);
+        currentSongTitle()->setText(kBufferingTitle);
+    }
+}
+
+void AppController::songPlayerSongFailed(std::uint64_t number, const QString& reason) {
+    const QString title = player() != nullptr ? player()->getCurrentPlayingAttributedTitle().text
+                                              : QString::number(number);
+    window()->setWindowTitle(
+        QStringLiteral("Sondrel — не удалось загрузить: %1 (%2)").arg(title, reason));
+}
+
 void AppController::songPlayerUpdateCurrentPlaying() {
+    if (player() != nullptr && // the song that had failed plays now
+        window()->windowTitle().contains(player()->getCurrentPlayingAttributedTitle().text)) {
+        window()->setWindowTitle(QStringLiteral("Sondrel"));
+    }
     deliverSongNotification();
     showAttributedTitle();
     showCurrentSongLyrics();

@@ -129,10 +129,10 @@ TEST_F(PlaybackEndToEnd, PauseAndResumeGoOnFromTheSamePosition) {
     EXPECT_EQ(recorder.count("paused"), 1);
     const float pausedAt = player->getCurrentPlayingCurrentTime();
     const int ticksBefore = recorder.ticks;
-    spin(1200);
+    // The timer ticks on while paused, and the position stands still.
+    ASSERT_TRUE(waitUntil([&] { return recorder.ticks >= ticksBefore + 2; }));
     EXPECT_EQ(player->getCurrentPlayingCurrentTime(), pausedAt);
-    EXPECT_GT(recorder.ticks, ticksBefore); // the timer ticks on while paused
-    player->setSongForPlay(0);              // and again: resume
+    player->setSongForPlay(0); // and again: resume
     EXPECT_TRUE(player->isPlaying());
     EXPECT_GE(player->getCurrentPlayingCurrentTime(), pausedAt);
     ASSERT_TRUE(waitForEvents("now 1", 1));
@@ -154,19 +154,22 @@ TEST_F(PlaybackEndToEnd, SeeksInsideTheDownloadedPartAndRefusesBeyondIt) {
     player->setSongForPlay(1);
     ASSERT_TRUE(waitForEvents("now 1", 1));
     ASSERT_TRUE(waitUntil([&] { return downloader->isSongCompletelyDownloaded(); }));
+    // Heard so far (however long the machine took to get here), then from the middle on.
+    const float heardBeforeSeek = player->getCurrentPlayingCurrentTime();
+    ASSERT_LT(heardBeforeSeek, kSeconds / 2);
     player->seekToWithMax(0.5f, 1.0f); // half way: allowed
     EXPECT_GE(player->getCurrentPlayingCurrentTime(), 1.0f);
     ASSERT_TRUE(waitForEvents("now 2", 1));
     player->stop();
-    // Song 1 was heard from its middle on: half of it.
     const auto runs = heard();
     const auto song1 =
         std::find_if(runs.begin(), runs.end(), [](const ToneRun& r) { return r.hz == 400; });
     ASSERT_NE(song1, runs.end()) << describe(runs).toStdString();
-    EXPECT_NEAR(song1->seconds, kSeconds / 2, 0.2) << describe(runs).toStdString();
+    EXPECT_NEAR(song1->seconds, heardBeforeSeek + kSeconds / 2, 0.2)
+        << describe(runs).toStdString();
 }
 
-TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndContinuesWhereItRanDry) {
+TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndGoesOnWhereItRanDry) {
     // 128 kbit/s songs served at 10,000 bytes/s: playback outruns the transfer.
     LogCapture log;
     player->setListOnScreenWithArray(songs({{0, "rate=10000"}}));
@@ -179,13 +182,9 @@ TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndContinuesWhereItRanDry) {
     ASSERT_GT(expected, 0);
     // The first start came with the batch that took the download to 3 % or more.
     EXPECT_GE(recorder.bytesAtPlaying[0] / (expected / 100), 3);
-    // It ran dry and started again, each time from where it had stopped, never from 0.
-    const size_t starts =
-        std::count(recorder.events.begin(), recorder.events.end(), QStringLiteral("now 0"));
-    EXPECT_GT(starts, 1u) << recorder.story().toStdString();
-    for (size_t i = 1; i < starts; ++i) {
-        EXPECT_GT(recorder.timeAtUpdate[i], 0.0) << "start " << i;
-    }
+    // It ran dry, said so, and went on with the same player: the song started once.
+    EXPECT_EQ(recorder.count("now 0"), 1) << recorder.story().toStdString();
+    EXPECT_GE(recorder.count("buffering"), 1) << recorder.story().toStdString();
     // Every sample of the song heard once: no restart, nothing skipped.
     const auto runs = heard();
     ASSERT_GE(runs.size(), 1u);

@@ -29,6 +29,10 @@ public:
         events << QStringLiteral("highlight %1").arg(n);
     }
     float songPlayerGetVolumeLevel() override { return volume; }
+    void songPlayerBuffering() override { events << "buffering"; }
+    void songPlayerSongFailed(std::uint64_t n, const QString&) override {
+        events << QStringLiteral("failed %1").arg(n);
+    }
 
     int count(const QString& event) const { return int(events.count(event)); }
     // The events without ticks, as one line.

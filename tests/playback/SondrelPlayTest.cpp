@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -115,6 +117,24 @@ TEST_F(SondrelPlay, FetchesTheOwnListFromTheServiceAndQuitsOnQ) {
     ASSERT_TRUE(play.waitForFinished(20000));
     EXPECT_EQ(play.exitCode(), 0);
     EXPECT_EQ(service->requestTargets("/method/audio.get").size(), 1);
+}
+
+TEST_F(SondrelPlay, SaysWhenItWaitsForBytes) {
+    // The first song arrives slower than it plays (16,000 bytes per second of sound).
+    QJsonArray songs = service->library();
+    QJsonObject first = songs[0].toObject();
+    first["url"] = first["url"].toString() + "?rate=10000";
+    songs[0] = first;
+    const QString list = dir.filePath("slow.json");
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(songs).toJson());
+    f.close();
+    start({"--list", list, "--autoplay", "--output", "null"});
+    ASSERT_TRUE(waitForLine("now 0 ")) << lines.join('\n').toStdString();
+    ASSERT_TRUE(waitForLine("buffering")) << lines.join('\n').toStdString();
+    ASSERT_TRUE(waitForLine("playing")) << lines.join('\n').toStdString();
+    ASSERT_TRUE(waitForLine("now 1 ", 60000)) << lines.join('\n').toStdString();
 }
 
 TEST_F(SondrelPlay, BadArgumentsAreRefusedWithAReason) {

@@ -189,3 +189,55 @@ TEST(SongFaultFlag, AppliesToEverySongUnlessTheAddressSaysOtherwise) {
     EXPECT_EQ(fetch(service.songUrl(0, QStringLiteral("fault=none"))).body,
               songFileBytes(service, 0));
 }
+
+TEST_F(SongTransferTest, ResumeFaultsAndValidators) {
+    // Each row: two requests for one address; the second resumes at byte 1000.
+    struct Case {
+        const char* name;
+        const char* query;
+        const char* ifRange;  // "etag", "date", "other" or "" (none)
+        qint64 firstBody;     // bytes the first answer carries
+        int secondStatus;     // status of the resuming request
+        qint64 secondLength;  // whole length the second answer states
+        bool secondValidator; // the second answer carries the first one's ETag
+    };
+    const qint64 size = file.size();
+    const QList<Case> cases = {
+        {"If-Range with the ETag resumes", "", "etag", size, 206, size, true},
+        {"If-Range with the date resumes", "x=1", "date", size, 206, size, true},
+        {"If-Range for another version: whole file", "x=2", "other", size, 200, size, true},
+        {"drop on the first request only", "fault=drop&after=1000&once=1", "etag", 1000, 206, size,
+         true},
+        {"server without ranges", "norange=1", "etag", size, 200, size, true},
+        {"changed file", "changed=1", "etag", size, 200, size + 4096, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString url = service.songUrl(0, QString::fromLatin1(c.query));
+        const Reply first = fetch(url);
+        ASSERT_EQ(first.status, 200);
+        EXPECT_EQ(first.body, file.left(c.firstBody));
+        const QByteArray etag = first.header("ETag");
+        const QByteArray date = first.header("Last-Modified");
+        ASSERT_TRUE(etag.startsWith('"') && etag.endsWith('"')) << etag.toStdString();
+        ASSERT_TRUE(date.endsWith(" GMT")) << date.toStdString();
+        Headers headers{{"Range", "bytes=1000-"}};
+        if (*c.ifRange) {
+            const QByteArray which = QByteArray(c.ifRange);
+            headers.append({"If-Range", which == "etag"   ? etag
+                                        : which == "date" ? date
+                                                          : QByteArray("\"another\"")});
+        }
+        const Reply second = fetch(url, headers);
+        EXPECT_EQ(second.status, c.secondStatus);
+        EXPECT_EQ(second.header("ETag") == etag, c.secondValidator);
+        if (c.secondStatus == 206) {
+            EXPECT_EQ(second.header("Content-Range"), "bytes 1000-" + QByteArray::number(size - 1) +
+                                                          "/" + QByteArray::number(size));
+            EXPECT_EQ(second.body, file.mid(1000));
+        } else {
+            EXPECT_EQ(second.body.size(), c.secondLength);
+            EXPECT_EQ(second.body.right(size), file); // the same song after any new tag
+        }
+    }
+}

@@ -88,6 +88,10 @@ void PlayConsole::songPlayerUpdateCurrentPlaying() {
                  .arg(player.getCurrentPlayingAttributedTitle().text));
 }
 
+void PlayConsole::songPlayerSongFailed(std::uint64_t number, const QString& reason) {
+    emitLine(QStringLiteral("failed %1 %2").arg(number).arg(reason));
+}
+
 void PlayConsole::songPlayerPlaybackTimerTick(QTimer*) {
     if (ticks) {
         emitLine(QStringLiteral("tick %1").arg(player.getCurrentPlayingTimeLeft()));

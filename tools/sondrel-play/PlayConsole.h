@@ -30,6 +30,8 @@ public:
     void songPlayerPlaybackTimerTick(QTimer* timer) override;
     void songPlayerHighlightSongInListWithNumber(std::uint64_t number) override;
     float songPlayerGetVolumeLevel() override { return volume; }
+    void songPlayerBuffering() override { emitLine(QStringLiteral("buffering")); }
+    void songPlayerSongFailed(std::uint64_t number, const QString& reason) override;
 
 private:
     void emitLine(const QString& line);

@@ -38,6 +38,8 @@ Commands on stdin, one per line (end of input does not quit):
 
 Events on stdout, one per line:
   playing | paused | stopped | now ROW TITLE-LINE | highlight ROW | tick TIME-LEFT
+  buffering            the song ran out of bytes; silence until "playing" follows
+  failed ROW REASON    the song's transfer failed for good; the next song follows
 
 The sound goes where SONDREL_AUDIO_OUTPUT says ("null", "wav:PATH", default: the
 desktop's sound device), or where --output says.)";

@@ -83,8 +83,14 @@ Song address parameters (http(s)://HOST/audio/<aid>.mp3?...):
   status=CODE             answer HTTP status CODE with an HTML page instead of the song
   chunked=1               chunked transfer encoding, no Content-Length
   id3pad=N                prepend an ID3v2 tag of N bytes to the song
+  once=1                  drop/stall only the first request for this address
+  norange=1               ignore Range: always the whole file with status 200
+  changed=1               requests after the first for this address get another
+                          version of the file (4 KB more tag, other ETag/Last-Modified)
   Byte positions (after=N) count from the start of the whole file, so a Range
-  request starting past N is not affected. Range requests are honoured.
+  request starting past N is not affected. Range requests are honoured; songs carry
+  an ETag and a Last-Modified, and a Range with an If-Range that matches neither is
+  answered with the whole file.
 
 Control endpoints (HTTP listener only):
   GET  /control/requests             every request served so far, as JSON

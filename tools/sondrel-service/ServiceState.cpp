@@ -45,10 +45,16 @@ std::vector<RequestRecord> ServiceState::requests() const {
     return log;
 }
 
+int ServiceState::countSongRequest(const std::string& target) {
+    std::lock_guard lock(mutex);
+    return ++songRequestCounts[target];
+}
+
 void ServiceState::reset() {
     {
         std::lock_guard lock(mutex);
         log.clear();
+        songRequestCounts.clear();
         queuedErrors.clear();
         captchaList.clear();
         statusSetCount = 0;

@@ -63,8 +63,12 @@ public:
     void record(RequestRecord r);
     std::vector<RequestRecord> requests() const;
 
-    // Forgets requests, sessions, grants, captchas, status and queued errors; wakes
-    // every stalled song transfer. Accepted tokens stay.
+    // Counts a request for a song address (path and query, not the Range header):
+    // 1 for the first since start or reset, 2 for the next...
+    int countSongRequest(const std::string& target);
+
+    // Forgets requests, song request counts, sessions, grants, captchas, status and queued errors;
+    // wakes every stalled song transfer. Accepted tokens stay.
     void reset();
     // Bumped by reset(); a stalled transfer ends its stall when it changes.
     std::uint64_t resetGeneration() const { return generation.load(); }
@@ -137,6 +141,7 @@ private:
 
     mutable std::mutex mutex;
     std::vector<RequestRecord> log;               // guarded by mutex
+    std::map<std::string, int> songRequestCounts; // guarded by mutex
     std::map<std::string, TokenInfo> tokens;      // guarded by mutex
     std::vector<QueuedError> queuedErrors;        // guarded by mutex
     std::vector<Captcha> captchaList;             // guarded by mutex

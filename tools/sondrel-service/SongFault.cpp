@@ -62,9 +62,15 @@ SongFault applyFaultParams(SongFault fault, const std::multimap<std::string, std
     if (const auto* v = get("status"); v != nullptr && toUnsigned(*v, n) && n >= 100 && n <= 599) {
         fault.status = static_cast<int>(n);
     }
-    if (const auto* v = get("chunked")) {
-        fault.chunked = (*v == "1" || *v == "true");
-    }
+    auto flag = [&](const char* name, bool& out) {
+        if (const auto* v = get(name)) {
+            out = (*v == "1" || *v == "true");
+        }
+    };
+    flag("chunked", fault.chunked);
+    flag("once", fault.once);
+    flag("norange", fault.noRange);
+    flag("changed", fault.changed);
     if (const auto* v = get("id3pad"); v != nullptr && toUnsigned(*v, n)) {
         fault.id3pad = n == 0 ? 0 : std::clamp<std::uint64_t>(n, 10, kMaxId3Size);
     }

@@ -19,9 +19,14 @@ struct SongFault {
     int status = 0;           // answer this HTTP status with an HTML page
     bool chunked = false;     // chunked transfer encoding, no Content-Length
     std::uint64_t id3pad = 0; // bytes of ID3v2 tag to prepend
+    bool once = false;        // drop/stall only on the first request for the address
+    bool noRange = false;     // ignore Range: always the whole file with 200
+    bool changed = false;     // later requests for the address get another version of
+                              // the file (a longer tag, other validators)
 
     bool any() const {
-        return kind != Kind::None || rate != 0 || status != 0 || chunked || id3pad != 0;
+        return kind != Kind::None || rate != 0 || status != 0 || chunked || id3pad != 0 ||
+               noRange || changed;
     }
 };
 

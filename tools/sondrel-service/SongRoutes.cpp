@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <httplib.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -209,6 +211,30 @@ void answerStatus(const httplib::Request& req, httplib::Response& res, int statu
                     "text/html; charset=utf-8");
 }
 
+// The extra tag that makes the "changed" version of a song.
+constexpr std::uint64_t kChangedTagSize = 4096;
+
+// ETag and Last-Modified of one version of a song file.
+struct Validators {
+    std::string etag;
+    std::string lastModified;
+};
+
+Validators validatorsFor(const Song& song, int fd, std::uint64_t total, bool changed) {
+    struct stat st {};
+    std::time_t modified = fd >= 0 && ::fstat(fd, &st) == 0 ? st.st_mtime : 0;
+    if (changed) {
+        modified += 86400;
+    }
+    std::tm utc{};
+    gmtime_r(&modified, &utc);
+    char date[64];
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return {"\"" + std::to_string(song.aid) + "-" + std::to_string(total) + "-" +
+                std::to_string(static_cast<long long>(modified)) + "\"",
+            date};
+}
+
 void serveSong(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
     // The song handler answers Range requests itself (exact Content-Range, 416 for
     // ranges past the end, faults counted in file positions), so httplib's own range
@@ -225,7 +251,13 @@ void serveSong(ServiceState& state, const httplib::Request& req, httplib::Respon
         answerStatus(req, res, 404);
         return;
     }
-    const SongFault fault = applyFaultParams(state.songFault(), req.params);
+    SongFault fault = applyFaultParams(state.songFault(), req.params);
+    const int requestNumber = state.countSongRequest(req.target);
+    if (fault.once && requestNumber > 1 &&
+        (fault.kind == SongFault::Kind::Drop || fault.kind == SongFault::Kind::Stall)) {
+        fault.kind = SongFault::Kind::None;
+    }
+    const bool changedVersion = fault.changed && requestNumber > 1;
     if (fault.status != 0 && fault.status != 200) {
         answerStatus(req, res, fault.status);
         return;
@@ -237,13 +269,21 @@ void serveSong(ServiceState& state, const httplib::Request& req, httplib::Respon
         answerStatus(req, res, 500);
         return;
     }
-    std::string prefix = fault.id3pad > 0 && fault.kind != SongFault::Kind::Garbage
-                             ? makeId3Tag(fault.id3pad)
-                             : std::string();
+    const std::uint64_t tagSize = fault.id3pad + (changedVersion ? kChangedTagSize : 0);
+    std::string prefix =
+        tagSize > 0 && fault.kind != SongFault::Kind::Garbage ? makeId3Tag(tagSize) : std::string();
     const std::uint64_t total = prefix.size() + song->size;
+    const Validators validators = validatorsFor(*song, fd, total, changedVersion);
+    res.set_header("ETag", validators.etag);
+    res.set_header("Last-Modified", validators.lastModified);
 
+    // A Range counts only while If-Range (if sent) names this version of the file.
+    const std::string ifRange = req.get_header_value("If-Range");
+    const bool rangeApplies = !fault.noRange && (ifRange.empty() || ifRange == validators.etag ||
+                                                 ifRange == validators.lastModified);
     ByteRange range{0, total};
-    const RangeResult rangeResult = parseRange(req.get_header_value("Range"), total, range);
+    const RangeResult rangeResult =
+        rangeApplies ? parseRange(req.get_header_value("Range"), total, range) : RangeResult::None;
     if (rangeResult == RangeResult::Unsatisfiable) {
         if (fd >= 0) {
             ::close(fd);
