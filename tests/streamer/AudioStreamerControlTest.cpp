@@ -53,15 +53,26 @@ TEST_F(AudioStreamerControl, SeekInTheMiddleAsksForARangeAndResumesWithTheRightT
         auto streamer = makeStreamer(server.url(row.path, row.query));
         streamer->start();
         ASSERT_TRUE(waitPlayed(*streamer, 0.3));
+        const QMap<QString, QString> firstHeaders = streamer->httpHeaders();
         streamer->seekToTime(3.0);
         double progress = 0;
+        QMap<QString, QString> headersAfterSeek;
         ASSERT_TRUE(waitUntil([&] {
             progress = std::max(progress, streamer->progress());
+            if (progress > 3.2 && headersAfterSeek.isEmpty()) {
+                headersAfterSeek = streamer->httpHeaders();
+            }
             return streamer->isIdle();
         }));
         EXPECT_EQ(streamer->errorCode(), Streamer::AS_NO_ERROR);
         EXPECT_GE(progress, 3.7);
         EXPECT_LE(progress, 4.3);
+        // The headers stay those of the first, whole answer.
+        const QString length = QStringLiteral("Content-Length");
+        EXPECT_EQ(firstHeaders.value(length).toLongLong(),
+                  (std::string(row.path) == "/tone.wav" ? wav : mp3).size());
+        EXPECT_EQ(headersAfterSeek.value(length), firstHeaders.value(length));
+        EXPECT_FALSE(headersAfterSeek.contains(QStringLiteral("Content-Range")));
 
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), before + 2);
