@@ -154,6 +154,9 @@ OSStatus AudioQueue::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t cou
             buffer->audioDataByteSize > buffer->audioDataBytesCapacity) {
             return kStatusQueueInvalid;
         }
+        if (buffer->audioDataByteSize == 0) {
+            return kStatusBufferEmpty; // it would hold a slot of the ring for nothing
+        }
         buffer->packetDescriptions.assign(descriptions, descriptions + (descriptions ? count : 0));
         enqueued.push_back(buffer);
     }

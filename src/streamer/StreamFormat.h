@@ -72,6 +72,7 @@ inline constexpr OSStatus kStatusIllegalOperation = static_cast<OSStatus>(fourCC
 inline constexpr OSStatus kStatusQueueStopped = static_cast<OSStatus>(fourCC("stop"));
 inline constexpr OSStatus kStatusQueueInvalid = static_cast<OSStatus>(fourCC("abuf"));
 inline constexpr OSStatus kStatusBufferFull = static_cast<OSStatus>(fourCC("full"));
+inline constexpr OSStatus kStatusBufferEmpty = static_cast<OSStatus>(fourCC("qemp"));
 inline constexpr OSStatus kStatusDeviceFailed = static_cast<OSStatus>(fourCC("!dev"));
 inline constexpr OSStatus kStatusCodecFailed = static_cast<OSStatus>(fourCC("!dec"));
 
