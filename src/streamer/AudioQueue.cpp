@@ -73,9 +73,7 @@ AudioQueue::AudioQueue(const AudioStreamBasicDescription& f, OutputCallback call
 
 OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, OutputCallback callback,
                                OutputFactory outputFactory, std::unique_ptr<AudioQueue>* out) {
-    QString error;
-    if (format.sampleRate < 1000 || format.sampleRate > 768000 ||
-        !createPacketDecoder(format, {}, &error)) {
+    if (format.sampleRate < 1000 || format.sampleRate > 768000 || !canDecode(format)) {
         return kStatusUnsupportedDataFormat;
     }
     if (!outputFactory) {

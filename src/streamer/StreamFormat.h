@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kFormatMPEGLayer3 = fourCC(".mp3");
 inline constexpr std::uint32_t kFormatMPEG4AAC = fourCC("aac ");
 inline constexpr std::uint32_t kFormatMPEG4AAC_HE = fourCC("aach");
 inline constexpr std::uint32_t kFormatMPEG4AAC_HE_V2 = fourCC("aacp");
+inline constexpr std::uint32_t kFormatAppleLossless = fourCC("alac");
 
 // Format flags of linear PCM.
 inline constexpr std::uint32_t kFormatFlagIsFloat = 1u << 0;
