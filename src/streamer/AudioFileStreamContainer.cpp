@@ -332,7 +332,7 @@ bool AudioFileStream::readContainerHeader(std::int64_t dataStart, std::int64_t d
     audioDataPacketCount = packetIndex.size();
     audioDataPacketCountKnown = true;
     const double seconds = double(packetIndex.size()) * framesPerPacket / rate;
-    bitRate = static_cast<std::uint32_t>(double(totalBytes) * 8.0 / seconds);
+    bitRate = static_cast<std::uint32_t>(std::min(double(totalBytes) * 8.0 / seconds, 4.0e9));
     nextPacket = 0;
     consume(std::size_t(dataStart));
     finishHeader();
