@@ -106,6 +106,7 @@ TEST(AudioFileStream, EveryFormatGivesTheSamePacketsInOnePieceAndInSmallPieces) 
         {"aiff", makeAiff(pcm, 44100, 2), kAudioFileAIFFType, kFormatLinearPCM, 1},
         {"aifc sowt", makeAiff(pcm, 44100, 2, true), kAudioFileAIFCType, kFormatLinearPCM, 1},
         {"m4a", m4a, kAudioFileM4AType, kFormatMPEG4AAC, 1024},
+        {"mp4 mp3", muxMp3InMp4(pcm, 44100, 2), kAudioFileMPEG4Type, kFormatMPEGLayer3, 1152},
         {"caf pcm", muxCaf(pcm, 44100, 2, CafCodec::Pcm16LittleEndian), kAudioFileCAFType,
          kFormatLinearPCM, 1},
         {"caf alac", alacCafTableFirst(pcm), kAudioFileCAFType, kFormatAppleLossless, 4096},

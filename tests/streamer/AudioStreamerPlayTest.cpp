@@ -29,6 +29,7 @@ TEST_F(AudioStreamerPlay, EveryFormatPlaysToTheEndWithItsTone) {
         {"/tone.aiff", makeAiff(pcm, 44100, 2), true, 1411200},
         {"/tone.aifc", makeAiff(pcm, 44100, 2, true), true, 1411200},
         {"/tone.m4a", muxM4a(pcm, 44100, 2, true), false, 0},
+        {"/mp3.mp4", muxMp3InMp4(pcm, 44100, 2), false, 0},
         // 24-bit frames: the parser hands on batches that do not divide the buffer size.
         {"/tone.caf", muxCaf(pcm, 44100, 2, CafCodec::Pcm24BigEndian), true, 2116800},
         {"/alac.caf", cafWithTableFirst(muxCaf(pcm, 44100, 2, CafCodec::Alac)), true, 0},

@@ -25,6 +25,8 @@ QByteArray encodeAdts(const std::vector<std::int16_t>& pcm, int sampleRate, int 
 // streaming) when `movieHeaderFirst`, after it otherwise.
 QByteArray muxM4a(const std::vector<std::int16_t>& pcm, int sampleRate, int channels,
                   bool movieHeaderFirst);
+// MP3 in an MP4 file laid out for streaming.
+QByteArray muxMp3InMp4(const std::vector<std::int16_t>& pcm, int sampleRate, int channels);
 // A CAF file. ALAC packets vary in size; FFmpeg writes their table after the audio data.
 enum class CafCodec { Pcm16LittleEndian, Pcm24BigEndian, Alac };
 QByteArray muxCaf(const std::vector<std::int16_t>& pcm, int sampleRate, int channels,

@@ -1,5 +1,5 @@
 // Test files made with FFmpeg's encoders and muxers: ADTS AAC, M4A (AAC) with the movie
-// header before or after the media data, and CAF (linear PCM, or ALAC).
+// header before or after the media data, MP4 (MP3) and CAF (linear PCM, or ALAC).
 #include "StreamTestAudio.h"
 
 #include <QFile>
@@ -181,6 +181,10 @@ QByteArray muxM4a(const std::vector<std::int16_t>& pcm, int sampleRate, int chan
                   bool movieHeaderFirst) {
     return mux("ipod", movieHeaderFirst ? "movflags=+faststart" : nullptr, AV_CODEC_ID_AAC, pcm,
                sampleRate, channels);
+}
+
+QByteArray muxMp3InMp4(const std::vector<std::int16_t>& pcm, int sampleRate, int channels) {
+    return mux("mp4", "movflags=+faststart", AV_CODEC_ID_MP3, pcm, sampleRate, channels);
 }
 
 QByteArray muxCaf(const std::vector<std::int16_t>& pcm, int sampleRate, int channels,
