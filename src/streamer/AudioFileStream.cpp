@@ -39,6 +39,9 @@ OSStatus AudioFileStream::open(PropertyListener listener, PacketsProc packets,
     case kAudioFileAIFCType:
     case kAudioFileAIFFType:
     case kAudioFileAAC_ADTSType:
+    case kAudioFileM4AType:
+    case kAudioFileMPEG4Type:
+    case kAudioFileCAFType:
         break;
     default:
         return kStatusUnsupportedFileType;
@@ -58,8 +61,9 @@ void AudioFileStream::notify(std::uint32_t propertyId) {
     }
 }
 
-void AudioFileStream::fail() {
+void AudioFileStream::fail(OSStatus status) {
     phase = Phase::Failed;
+    failure = status;
     buffer.clear();
 }
 
@@ -75,9 +79,10 @@ void AudioFileStream::consume(std::size_t count) {
 
 OSStatus AudioFileStream::parseBytes(const void* data, std::uint32_t size, bool discontinuity) {
     if (phase == Phase::Failed) {
-        return kStatusInvalidFile;
+        return failure;
     }
     if (discontinuity && seekPending) {
+        nextPacket = seekPacket;
         buffer.clear();
         skipBytes = 0;
         positionKnown = seekFileOffset >= 0;
@@ -117,6 +122,12 @@ OSStatus AudioFileStream::parseBytes(const void* data, std::uint32_t size, bool 
             case Kind::Aiff:
                 more = parseAiffHeader();
                 break;
+            case Kind::Mp4:
+                more = parseMp4Header();
+                break;
+            case Kind::Caf:
+                more = parseCafHeader();
+                break;
             case Kind::Unknown:
                 fail();
                 break;
@@ -129,7 +140,7 @@ OSStatus AudioFileStream::parseBytes(const void* data, std::uint32_t size, bool 
             break;
         }
         if (phase == Phase::Failed) {
-            return kStatusInvalidFile;
+            return failure;
         }
         if (!more) {
             return kNoErr;
@@ -141,14 +152,25 @@ bool AudioFileStream::sniff() {
     if (buffer.size() < 4) {
         return false;
     }
+    const bool mp4Hint = hint == kAudioFileM4AType || hint == kAudioFileMPEG4Type;
     if (startsWith(buffer, "RIFF")) {
         kind = Kind::Wave;
     } else if (startsWith(buffer, "FORM")) {
         kind = Kind::Aiff;
+    } else if (startsWith(buffer, "caff")) {
+        kind = Kind::Caf;
     } else if (buffer[0] == 0xFF && (buffer[1] & 0xF0) == 0xF0 && (buffer[1] & 0x06) == 0) {
         kind = Kind::Adts;
     } else if (buffer[0] == 0xFF && (buffer[1] & 0xE0) == 0xE0) {
         kind = Kind::Mpeg;
+    } else if (isId3Prefix(buffer)) {
+        kind = hint == kAudioFileAAC_ADTSType ? Kind::Adts : Kind::Mpeg;
+    } else if (buffer.size() < 8) {
+        return false; // an MPEG-4 file shows itself in its first box's type
+    } else if (std::memcmp(buffer.data() + 4, "ftyp", 4) == 0 ||
+               (mp4Hint && (std::memcmp(buffer.data() + 4, "moov", 4) == 0 ||
+                            std::memcmp(buffer.data() + 4, "mdat", 4) == 0))) {
+        kind = Kind::Mp4;
     } else {
         switch (hint) {
         case kAudioFileWAVEType:
@@ -160,6 +182,13 @@ bool AudioFileStream::sniff() {
             break;
         case kAudioFileAAC_ADTSType:
             kind = Kind::Adts;
+            break;
+        case kAudioFileM4AType:
+        case kAudioFileMPEG4Type:
+            kind = Kind::Mp4;
+            break;
+        case kAudioFileCAFType:
+            kind = Kind::Caf;
             break;
         default:
             kind = Kind::Mpeg;
@@ -283,7 +312,7 @@ void AudioFileStream::finishHeader() {
     phase = Phase::Packets;
     notify(kPropertyFileFormat);
     notify(kPropertyDataFormat);
-    if (kind == Kind::Adts) {
+    if (!magicCookie.empty()) {
         notify(kPropertyFormatList);
         notify(kPropertyMagicCookieData);
     }
@@ -299,8 +328,10 @@ void AudioFileStream::finishHeader() {
 }
 
 void AudioFileStream::parsePackets() {
-    if (kind == Kind::Wave || kind == Kind::Aiff) {
+    if (format.formatId == kFormatLinearPCM) {
         parsePcmPackets();
+    } else if (!packetIndex.empty()) {
+        parseIndexedPackets();
     } else {
         parseCompressedPackets();
     }
@@ -378,6 +409,10 @@ OSStatus AudioFileStream::seek(std::int64_t packetOffset, std::int64_t* dataByte
     }
     std::int64_t offset = 0;
     bool guess = true;
+    if (!packetIndex.empty()) {
+        *estimated = false;
+        return seekIndexed(packetOffset, dataByteOffset);
+    }
     if (format.formatId == kFormatLinearPCM) {
         offset = packetOffset * std::int64_t(format.bytesPerPacket);
         guess = false;

@@ -5,10 +5,11 @@
 // PCM as constant-bit-rate blocks without descriptions.
 //
 // Formats: MP3 (ID3v2 tags skipped, Xing/Info header read), ADTS AAC, WAV and
-// AIFF/AIFC (linear PCM). The file type hint picks the format; container signatures at
-// the start of the data ("RIFF", "FORM", "ID3", an MPEG or ADTS frame) take precedence,
-// since they cannot be mistaken. The hints for MPEG-4, M4A and CAF files are refused
-// when the parser is opened.
+// AIFF/AIFC (linear PCM), MPEG-4/M4A (AAC, MP3) laid out for streaming, and CAF (linear
+// PCM; AAC, MP3 or ALAC with the packet table before the audio). The file type hint
+// picks the format; signatures at the start of the data ("RIFF", "FORM", "caff", an
+// MPEG-4 "ftyp" box, "ID3", an MPEG or ADTS frame) take precedence, since they cannot
+// be mistaken: an MP3 named ".m4a" plays as MP3.
 //
 // Threading: a parser is used by one thread at a time (the download thread); callbacks
 // run on the caller's thread, inside parseBytes.
@@ -52,8 +53,7 @@ public:
         std::function<void(const void* data, std::uint32_t numberBytes, std::uint32_t numberPackets,
                            const AudioStreamPacketDescription* descriptions)>;
 
-    // Opens a parser for `fileTypeHint`; kStatusUnsupportedFileType for hints it cannot
-    // parse (MPEG-4, M4A, CAF, unknown codes).
+    // Opens a parser for `fileTypeHint`; kStatusUnsupportedFileType for unknown codes.
     static OSStatus open(PropertyListener listener, PacketsProc packets, std::uint32_t fileTypeHint,
                          std::unique_ptr<AudioFileStream>* out);
     ~AudioFileStream();
@@ -61,11 +61,15 @@ public:
     AudioFileStream& operator=(const AudioFileStream&) = delete;
 
     // Feeds the next bytes. `discontinuity`: they may not follow the bytes fed before
-    // (after a seek they start at the offset seek() gave).
+    // (after a seek they start at the offset seek() gave). Fails with
+    // kStatusNotOptimized for MPEG-4 and CAF files that cannot be read front to back,
+    // kStatusUnsupportedDataFormat for codecs no decoder here plays, kStatusInvalidFile
+    // for anything else that is broken; every later call fails the same way.
     OSStatus parseBytes(const void* data, std::uint32_t size, bool discontinuity);
 
     // Where packet `packetOffset` starts, relative to the audio data. `estimated` is
-    // true when the offset is a guess (compressed formats).
+    // true when the offset is a guess (MP3 and ADTS; exact for PCM and for containers
+    // with a packet table, where offsets past the end give the last packet).
     OSStatus seek(std::int64_t packetOffset, std::int64_t* dataByteOffset, bool* estimated);
 
     // Copies a property into `data` (*ioSize bytes of room; set to the size used).
@@ -74,7 +78,11 @@ public:
     OSStatus getProperty(std::uint32_t propertyId, std::uint32_t* ioSize, void* data) const;
 
 private:
-    enum class Kind { Unknown, Mpeg, Adts, Wave, Aiff };
+    enum class Kind { Unknown, Mpeg, Adts, Wave, Aiff, Mp4, Caf };
+    struct IndexedPacket {
+        std::int64_t position; // in the file
+        std::uint32_t size;
+    };
     enum class Phase { Sniff, Header, Packets, Failed };
 
     AudioFileStream(PropertyListener listener, PacketsProc packets, std::uint32_t hint);
@@ -84,6 +92,11 @@ private:
     bool parseAdtsHeader();
     bool parseWaveHeader();
     bool parseAiffHeader();
+    bool parseMp4Header();
+    bool parseCafHeader();
+    bool readContainerHeader(std::int64_t dataStart, std::int64_t dataSize);
+    void parseIndexedPackets();
+    OSStatus seekIndexed(std::int64_t packetOffset, std::int64_t* dataByteOffset);
     bool setPcmFormat(int channels, double sampleRate, int bits, bool isFloat, bool bigEndian,
                       bool signedInt);
     void parsePackets();
@@ -91,7 +104,7 @@ private:
     void parsePcmPackets();
     void finishHeader();
     void consume(std::size_t count);
-    void fail();
+    void fail(OSStatus status = kStatusInvalidFile);
     void notify(std::uint32_t propertyId);
 
     PropertyListener listener;
@@ -99,6 +112,7 @@ private:
     std::uint32_t hint;
     Kind kind = Kind::Unknown;
     Phase phase = Phase::Sniff;
+    OSStatus failure = kNoErr; // why the phase is Failed
 
     std::vector<std::uint8_t> buffer; // bytes fed but not consumed yet
     std::int64_t bufferOffset = 0;    // file offset of buffer[0]; valid when positionKnown
@@ -129,6 +143,15 @@ private:
     bool hasXingToc = false;
     std::uint8_t xingToc[100]{};
     std::uint64_t xingBytes = 0;
+
+    // MPEG-4 and CAF: the next top-level box or chunk while the header is gathered,
+    // then the packet table and the next packet to hand on.
+    std::int64_t scanOffset = 0;
+    bool movieHeaderSeen = false;
+    bool packetTableSeen = false;
+    std::vector<IndexedPacket> packetIndex;
+    std::size_t nextPacket = 0;
+    std::size_t seekPacket = 0;
 
     std::vector<std::uint8_t> packetBytes; // scratch for one batch of packets
     std::vector<AudioStreamPacketDescription> packetDescriptions;

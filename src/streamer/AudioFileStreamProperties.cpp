@@ -61,6 +61,10 @@ OSStatus AudioFileStream::getProperty(std::uint32_t propertyId, std::uint32_t* i
             value = kAudioFileWAVEType;
         } else if (kind == Kind::Aiff) {
             value = isAifc ? kAudioFileAIFCType : kAudioFileAIFFType;
+        } else if (kind == Kind::Mp4) {
+            value = hint == kAudioFileMPEG4Type ? kAudioFileMPEG4Type : kAudioFileM4AType;
+        } else if (kind == Kind::Caf) {
+            value = kAudioFileCAFType;
         }
         return put(&value, 4, true);
     }

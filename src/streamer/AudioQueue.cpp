@@ -73,9 +73,7 @@ AudioQueue::AudioQueue(const AudioStreamBasicDescription& f, OutputCallback call
 
 OSStatus AudioQueue::newOutput(const AudioStreamBasicDescription& format, OutputCallback callback,
                                OutputFactory outputFactory, std::unique_ptr<AudioQueue>* out) {
-    QString error;
-    if (format.sampleRate < 1000 || format.sampleRate > 768000 ||
-        !createPacketDecoder(format, {}, &error)) {
+    if (format.sampleRate < 1000 || format.sampleRate > 768000 || !canDecode(format)) {
         return kStatusUnsupportedDataFormat;
     }
     if (!outputFactory) {
@@ -153,6 +151,9 @@ OSStatus AudioQueue::enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t cou
         if (disposed || failed || !ours ||
             buffer->audioDataByteSize > buffer->audioDataBytesCapacity) {
             return kStatusQueueInvalid;
+        }
+        if (buffer->audioDataByteSize == 0) {
+            return kStatusBufferEmpty; // it would hold a slot of the ring for nothing
         }
         buffer->packetDescriptions.assign(descriptions, descriptions + (descriptions ? count : 0));
         enqueued.push_back(buffer);

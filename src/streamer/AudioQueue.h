@@ -66,6 +66,7 @@ public:
     // 'aqrn': 1 while running.
     OSStatus getProperty(std::uint32_t propertyId, std::uint32_t* value) const;
 
+    // kStatusBufferEmpty for a buffer without bytes.
     OSStatus enqueueBuffer(AudioQueueBufferRef buffer, std::uint32_t numberPacketDescriptions,
                            const AudioStreamPacketDescription* descriptions);
     OSStatus start();

@@ -242,7 +242,8 @@ private:
     std::uint64_t packetsFilled = 0;
     std::array<bool, kNumAQBufs> inuse{}; // also guarded by queueBuffersMutex
     std::int64_t buffersUsed = 0;         // also guarded by queueBuffersMutex
-    QMap<QString, QString> headers;       // httpHeaders
+    QMap<QString, QString> headers;       // httpHeaders: the first response's fields
+    bool headersTaken = false;            // headers hold this run's first response
     QString extension;                    // fileExtension
     State streamerState = Idle;
     StopReason streamerStopReason = NoStop;

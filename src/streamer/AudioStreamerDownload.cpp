@@ -137,6 +137,7 @@ void AudioStreamer::cleanUp() {
         buffersUsed = 0;
     }
     headers.clear();
+    headersTaken = false;
     bytesFilled = 0;
     packetsFilled = 0;
     seekByteOffset = 0;
@@ -315,8 +316,14 @@ void AudioStreamer::handleBytesAvailable() {
         }
         if (!responseSeen) {
             responseSeen = true;
-            for (const auto& pair : reply->rawHeaderPairs()) {
-                headers.insert(QString::fromLatin1(pair.first), QString::fromLatin1(pair.second));
+            // httpHeaders describe the file as first answered: a seek's ranged answer
+            // (206, a partial Content-Length) must not replace them.
+            if (!headersTaken) {
+                headersTaken = true;
+                for (const auto& pair : reply->rawHeaderPairs()) {
+                    headers.insert(QString::fromLatin1(pair.first),
+                                   QString::fromLatin1(pair.second));
+                }
             }
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             if (seekByteOffset == 0) {

@@ -205,27 +205,31 @@ void AudioStreamer::handleAudioPackets(const void* inputData, std::uint32_t numb
     }
 }
 
+// Bytes without packet descriptions fill the buffers as they come. When what remains of
+// the batch does not fit in the space left, the partly filled buffer goes to the queue
+// first, so that a batch is split only when it is larger than a whole buffer. An empty
+// buffer is never queued (the queue refuses it), and no buffer is filled past its size.
 void AudioStreamer::handleConstantBitRatePackets(const std::uint8_t* data,
                                                  std::uint32_t numberBytes) {
     std::uint32_t offset = 0;
     while (offset < numberBytes) {
-        std::uint64_t capacity = 0;
-        std::uint64_t filled = 0;
+        const std::uint64_t remaining = numberBytes - offset;
+        bool queueFirst = false;
         {
             std::lock_guard guard(lock);
-            capacity = std::min<std::uint64_t>(kAQDefaultBufSize, packetBufferSize);
-            filled = bytesFilled;
+            const std::uint64_t capacity =
+                std::min<std::uint64_t>(kAQDefaultBufSize, packetBufferSize);
+            queueFirst = bytesFilled > 0 && capacity - std::min(bytesFilled, capacity) < remaining;
         }
-        // Only a full buffer goes to the queue: an empty one would be refused.
-        if (filled >= capacity) {
+        if (queueFirst) {
             enqueueBuffer();
         }
         std::lock_guard guard(lock);
+        const std::uint64_t capacity = std::min<std::uint64_t>(kAQDefaultBufSize, packetBufferSize);
         if (isFinishingLocked() || bytesFilled >= capacity) {
             return;
         }
-        const std::uint64_t copy =
-            std::min<std::uint64_t>(capacity - bytesFilled, numberBytes - offset);
+        const std::uint64_t copy = std::min<std::uint64_t>(capacity - bytesFilled, remaining);
         AudioQueueBufferRef fill = audioQueueBuffer[fillBufferIndex];
         std::memcpy(fill->audioData.data() + bytesFilled, data + offset, copy);
         bytesFilled += copy;

@@ -102,10 +102,12 @@ private:
     std::vector<unsigned char> pcm;
 };
 
-class AacDecoder : public PacketDecoder {
+// AAC and ALAC through libavcodec.
+class FfmpegDecoder : public PacketDecoder {
 public:
-    AacDecoder(int rate, int outChannels) : rate(rate), outChannels(outChannels) {}
-    ~AacDecoder() override {
+    FfmpegDecoder(AVCodecID codecId, int rate, int outChannels)
+        : codecId(codecId), rate(rate), outChannels(outChannels) {}
+    ~FfmpegDecoder() override {
         swr_free(&resampler);
         av_frame_free(&frame);
         av_packet_free(&packet);
@@ -114,12 +116,12 @@ public:
 
     bool open(const AudioStreamBasicDescription& format, const std::vector<std::uint8_t>& cookie,
               QString* error) {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+        const AVCodec* codec = avcodec_find_decoder(codecId);
         context = codec ? avcodec_alloc_context3(codec) : nullptr;
         frame = av_frame_alloc();
         packet = av_packet_alloc();
         if (!context || !frame || !packet) {
-            *error = QStringLiteral("no AAC decoder");
+            *error = QStringLiteral("no decoder for %1").arg(avcodec_get_name(codecId));
             return false;
         }
         context->sample_rate = int(format.sampleRate);
@@ -131,7 +133,7 @@ public:
             context->extradata_size = int(cookie.size());
         }
         if (avcodec_open2(context, codec, nullptr) < 0) {
-            *error = QStringLiteral("cannot open the AAC decoder");
+            *error = QStringLiteral("cannot open the %1 decoder").arg(avcodec_get_name(codecId));
             return false;
         }
         return true;
@@ -191,6 +193,7 @@ private:
         return status >= 0 && swr_init(resampler) >= 0;
     }
 
+    AVCodecID codecId;
     int rate;
     int outChannels;
     AVCodecContext* context = nullptr;
@@ -280,6 +283,15 @@ int outputChannelsFor(const AudioStreamBasicDescription& format) {
     return format.channelsPerFrame == 1 ? 1 : 2;
 }
 
+bool canDecode(const AudioStreamBasicDescription& format) {
+    if (format.formatId == kFormatAppleLossless) {
+        // Its decoder opens only with the stream's cookie, which comes later.
+        return avcodec_find_decoder(AV_CODEC_ID_ALAC) != nullptr;
+    }
+    QString error;
+    return createPacketDecoder(format, {}, &error) != nullptr;
+}
+
 std::unique_ptr<PacketDecoder> createPacketDecoder(const AudioStreamBasicDescription& format,
                                                    const std::vector<std::uint8_t>& magicCookie,
                                                    QString* error) {
@@ -293,8 +305,11 @@ std::unique_ptr<PacketDecoder> createPacketDecoder(const AudioStreamBasicDescrip
     }
     case kFormatMPEG4AAC:
     case kFormatMPEG4AAC_HE:
-    case kFormatMPEG4AAC_HE_V2: {
-        auto decoder = std::make_unique<AacDecoder>(int(format.sampleRate), channels);
+    case kFormatMPEG4AAC_HE_V2:
+    case kFormatAppleLossless: {
+        const AVCodecID id =
+            format.formatId == kFormatAppleLossless ? AV_CODEC_ID_ALAC : AV_CODEC_ID_AAC;
+        auto decoder = std::make_unique<FfmpegDecoder>(id, int(format.sampleRate), channels);
         return decoder->open(format, magicCookie, error) ? std::move(decoder) : nullptr;
     }
     case kFormatLinearPCM:

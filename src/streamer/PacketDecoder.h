@@ -1,7 +1,7 @@
 #pragma once
 // Turns the packets of one stream into 16-bit interleaved PCM for the audio output:
-// MP3 (and MPEG layers 1 and 2) through libmpg123 in feed mode, AAC through FFmpeg's
-// libavcodec, linear PCM converted as is. Streams with more than two channels keep
+// MP3 (and MPEG layers 1 and 2) through libmpg123 in feed mode, AAC and ALAC through
+// FFmpeg's libavcodec, linear PCM converted as is. Streams with more than two channels keep
 // their first two.
 //
 // Threading: used by the audio queue's thread only.
@@ -30,6 +30,9 @@ public:
 
 // Channels of the PCM every decoder produces for `format` (1 or 2).
 int outputChannelsFor(const AudioStreamBasicDescription& format);
+
+// Whether a decoder exists for `format` (before its magic cookie is known).
+bool canDecode(const AudioStreamBasicDescription& format);
 
 // A decoder for `format`, with the stream's magic cookie (AAC: the AudioSpecificConfig).
 // Nothing (and `error` set) for formats no decoder handles.

@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kFormatMPEGLayer3 = fourCC(".mp3");
 inline constexpr std::uint32_t kFormatMPEG4AAC = fourCC("aac ");
 inline constexpr std::uint32_t kFormatMPEG4AAC_HE = fourCC("aach");
 inline constexpr std::uint32_t kFormatMPEG4AAC_HE_V2 = fourCC("aacp");
+inline constexpr std::uint32_t kFormatAppleLossless = fourCC("alac");
 
 // Format flags of linear PCM.
 inline constexpr std::uint32_t kFormatFlagIsFloat = 1u << 0;
@@ -72,6 +73,7 @@ inline constexpr OSStatus kStatusIllegalOperation = static_cast<OSStatus>(fourCC
 inline constexpr OSStatus kStatusQueueStopped = static_cast<OSStatus>(fourCC("stop"));
 inline constexpr OSStatus kStatusQueueInvalid = static_cast<OSStatus>(fourCC("abuf"));
 inline constexpr OSStatus kStatusBufferFull = static_cast<OSStatus>(fourCC("full"));
+inline constexpr OSStatus kStatusBufferEmpty = static_cast<OSStatus>(fourCC("qemp"));
 inline constexpr OSStatus kStatusDeviceFailed = static_cast<OSStatus>(fourCC("!dev"));
 inline constexpr OSStatus kStatusCodecFailed = static_cast<OSStatus>(fourCC("!dec"));
 

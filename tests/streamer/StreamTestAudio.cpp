@@ -5,12 +5,6 @@
 #include <lame/lame.h>
 #include <numbers>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
-}
-
 namespace sondrel::test {
 namespace {
 
@@ -101,70 +95,6 @@ QByteArray encodeMp3(const std::vector<std::int16_t>& pcm, int sampleRate, int c
     }
     lame_close(lame);
     return mp3;
-}
-
-QByteArray encodeAdts(const std::vector<std::int16_t>& pcm, int sampleRate, int channels) {
-    av_log_set_level(AV_LOG_ERROR);
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    ctx->sample_rate = sampleRate;
-    av_channel_layout_default(&ctx->ch_layout, channels);
-    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    ctx->bit_rate = 128000;
-    ctx->profile = FF_PROFILE_AAC_LOW;
-    QByteArray out;
-    if (avcodec_open2(ctx, codec, nullptr) < 0) {
-        avcodec_free_context(&ctx);
-        return out;
-    }
-    int rateIndex = 4;
-    const int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000};
-    for (int i = 0; i < 9; ++i) {
-        if (rates[i] == sampleRate) {
-            rateIndex = i;
-        }
-    }
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
-    auto drain = [&] {
-        while (avcodec_receive_packet(ctx, packet) == 0) {
-            const int length = packet->size + 7;
-            const unsigned char header[7] = {
-                0xFF,
-                0xF1,
-                static_cast<unsigned char>((1 << 6) | (rateIndex << 2) | (channels >> 2)),
-                static_cast<unsigned char>(((channels & 3) << 6) | (length >> 11)),
-                static_cast<unsigned char>((length >> 3) & 0xFF),
-                static_cast<unsigned char>(((length & 7) << 5) | 0x1F),
-                0xFC};
-            out.append(reinterpret_cast<const char*>(header), 7);
-            out.append(reinterpret_cast<const char*>(packet->data), packet->size);
-            av_packet_unref(packet);
-        }
-    };
-    const int total = int(pcm.size()) / channels;
-    for (int at = 0; at < total; at += ctx->frame_size) {
-        frame->nb_samples = std::min(ctx->frame_size, total - at);
-        frame->format = ctx->sample_fmt;
-        av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
-        frame->sample_rate = sampleRate;
-        av_frame_get_buffer(frame, 0);
-        for (int c = 0; c < channels; ++c) {
-            auto* plane = reinterpret_cast<float*>(frame->extended_data[c]);
-            for (int i = 0; i < frame->nb_samples; ++i) {
-                plane[i] = float(pcm[std::size_t((at + i) * channels + c)]) / 32768.0f;
-            }
-        }
-        avcodec_send_frame(ctx, frame);
-        av_frame_unref(frame);
-        drain();
-    }
-    avcodec_send_frame(ctx, nullptr);
-    drain();
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&ctx);
-    return out;
 }
 
 QByteArray makeWav(const std::vector<std::int16_t>& pcm, int sampleRate, int channels) {
