@@ -1,4 +1,4 @@
-// The real sound output: QAudioSink on a PulseAudio server with a null sink, whose
+// The real sound output: our PulseAudio client on a private server with a null sink, whose
 // monitor is recorded with parec; the tone played must be in the recording. Skips when
 // no PulseAudio server can be started here. Built a second time as
 // pulse_no_device_test, where the server address leads nowhere: the player must log and
