@@ -74,6 +74,33 @@ TEST(PulseOutputTest, TheToneReachesTheSoundServer) {
     EXPECT_GT(heard880, 1.5) << describe(runs).toStdString();
 }
 
+// The volume reaches the server's stream, when it opens and while it plays (linear
+// levels, shown by the server on its cubic scale: 0.125 is 50 %, 0.5 is 79 %).
+TEST(PulseOutputTest, TheVolumeIsTheStreamsVolumeOnTheServer) {
+    PulseServer pulse;
+    QString why;
+    if (!pulse.start(&why)) {
+        GTEST_SKIP() << why.toStdString();
+    }
+    const auto serverShows = [](int percent) {
+        return waitUntil([&] {
+            QProcess pactl;
+            pactl.start("pactl", {"list", "sink-inputs"});
+            pactl.waitForFinished(10000);
+            return QString::fromUtf8(pactl.readAllStandardOutput())
+                .contains(QStringLiteral("%1%").arg(percent, 3));
+        });
+    };
+    AudioPlayer player;
+    ASSERT_TRUE(player.initWithData(songData(440, 30.0), nullptr, "pulse"));
+    player.setVolume(0.125f);
+    ASSERT_TRUE(player.play());
+    EXPECT_TRUE(serverShows(50));
+    player.setVolume(0.5f);
+    EXPECT_TRUE(serverShows(79));
+    player.stop();
+}
+
 #else
 
 TEST(PulseNoDeviceTest, PlayingWithoutASoundServerLogsAndStaysStopped) {
