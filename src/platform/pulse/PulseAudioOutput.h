@@ -2,9 +2,9 @@
 // The desktop's sound device through our own PulseAudio client (PipeWire desktops serve
 // the same protocol). Each started output owns a whole client: a threaded main loop, a
 // context connected to the server and one playback stream. stop() and the destructor
-// tear them down in that order's reverse: the stream is disconnected, then the context,
-// then the main loop's thread is stopped and joined and everything is freed. Nothing is
-// left running when the output is gone, so the process can exit at any moment after.
+// tear them down in reverse: the stream is disconnected, then the context, then the main
+// loop's thread is stopped and joined, and everything is freed. Nothing of it runs once
+// the output is gone, so the process can exit at any moment after.
 //
 // The player pushes: it writes up to bytesFree() from its own timer; the stream asks for
 // nothing. The server buffers about kBufferMs; after an underrun the stream starts again
