@@ -1,7 +1,10 @@
 #pragma once
 // One interface for the sound device. Backends, chosen by SONDREL_AUDIO_OUTPUT:
-//   (unset) or "pulse"  the desktop's sound device through Qt Multimedia (push mode)
+//   (unset) or "pulse"  the desktop's sound device through our PulseAudio client, in a
+//                       module loaded on first use (pulse/PulseAudioOutput.h)
 //   "null"              no sound; samples are consumed on a real-time clock
+//   "null:fast"         no sound, consumed 20 times faster than real time ("null:fast=N":
+//                       N times), so that long runs of songs take minutes
 //   "wav:PATH"          writes exactly what would be played to PATH as 16-bit PCM WAV,
 //                       consuming samples on a real-time clock like a device
 // Every backend plays 16-bit signed interleaved PCM.

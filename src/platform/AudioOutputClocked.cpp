@@ -18,7 +18,7 @@ bool ClockedAudioOutput::start(const AudioFormat& format) {
         broken = true;
         return false;
     }
-    capacityFrames = std::int64_t(format.sampleRate) * kBufferMs / 1000;
+    capacityFrames = std::int64_t(format.sampleRate) * speed * kBufferMs / 1000;
     queue.clear();
     consumed = 0;
     clock.start();
@@ -39,7 +39,8 @@ void ClockedAudioOutput::advance() const {
         lastNs = now; // underrun: the clock idles
         return;
     }
-    const std::int64_t due = (now - lastNs) * fmt.sampleRate / 1000000000LL;
+    const std::int64_t rate = std::int64_t(fmt.sampleRate) * speed; // frames per second
+    const std::int64_t due = (now - lastNs) * rate / 1000000000LL;
     if (due <= 0) {
         return;
     }
@@ -59,7 +60,7 @@ void ClockedAudioOutput::advance() const {
     }
     queue.remove(0, take * bpf);
     consumed += take;
-    lastNs = take < due ? now : lastNs + take * 1000000000LL / fmt.sampleRate;
+    lastNs = take < due ? now : lastNs + take * 1000000000LL / rate;
 }
 
 std::int64_t ClockedAudioOutput::bytesFree() const {

@@ -4,7 +4,8 @@
 // pauses mean the same as on a real device. The clock runs only while samples are
 // buffered (an empty buffer is an underrun: time passes, nothing is heard) and stands
 // still while paused. Consumption is computed on each call from the monotonic clock; no
-// timer and no thread of its own.
+// timer and no thread of its own. A speed above 1 runs the clock that many times faster
+// than real time (the buffer grows with it, so it still holds kBufferMs of real time).
 //
 // Threading: like every output, one thread (the one that created it).
 
@@ -19,6 +20,8 @@ class ClockedAudioOutput : public AudioOutput {
 public:
     // How much sound the pretend device buffers.
     static constexpr int kBufferMs = 300;
+
+    explicit ClockedAudioOutput(int speed = 1) : speed(speed < 1 ? 1 : speed) {}
 
     bool start(const AudioFormat& format) override;
     std::int64_t bytesFree() const override;
@@ -52,6 +55,7 @@ private:
     mutable qint64 lastNs = 0;         // clock time up to which consumption is counted
     mutable QElapsedTimer clock;
     std::int64_t capacityFrames = 0;
+    const int speed;
     double level = 1.0;
     bool running = false;
     bool paused = false;
@@ -60,6 +64,9 @@ private:
 
 // No sound: samples are consumed on the clock and dropped.
 class NullAudioOutput : public ClockedAudioOutput {
+public:
+    explicit NullAudioOutput(int speed = 1) : ClockedAudioOutput(speed) {}
+
 protected:
     bool openSink(const AudioFormat&) override { return true; }
     void heard(const char*, std::int64_t) override {}
@@ -72,7 +79,7 @@ protected:
 // can be read at any time.
 std::unique_ptr<AudioOutput> createWavAudioOutput(const QString& path);
 
-// QAudioSink in push mode (AudioOutputPulse.cpp).
+// The sound module's output (AudioOutputPulse.cpp).
 std::unique_ptr<AudioOutput> createPulseAudioOutput();
 
 } // namespace sondrel

@@ -1,7 +1,7 @@
 #pragma once
 // The seam between the player and its module for the desktop's sound device
-// ("sondrel-pulse-output", see Modules.h): Qt Multimedia and the sound server's client
-// libraries are loaded by the first song played, not by every start.
+// ("sondrel-pulse-output", see Modules.h): the sound server's client libraries are
+// loaded by the first song played, not by every start.
 
 #include "platform/AudioOutput.h"
 

@@ -2,6 +2,7 @@
 
 #include "PlaybackTestSupport.h"
 #include "ToneSongs.h"
+#include "platform/AudioOutputClocked.h"
 #include "platform/CustomAVAudioPlayer.h"
 #include "platform/Log.h"
 
@@ -230,4 +231,29 @@ TEST_F(AudioPlayerTest, AnOutputThatCannotOpenLeavesTheStoppedStateWithALogLine)
         logged |= line.startsWith("Audio output failed: ");
     }
     EXPECT_TRUE(logged) << log.lines().join('\n').toStdString();
+}
+
+// The fast clock's output buffers as much real time as the real-time one, so it holds
+// `speed` times the frames; a speed it cannot take is an unknown output, said in the log.
+TEST(AudioOutputChoice, TheFastClockBuffersSpeedTimesTheFrames) {
+    const AudioFormat format; // 44.1 kHz stereo
+    const std::int64_t realTimeBytes = std::int64_t(format.sampleRate) *
+                                       ClockedAudioOutput::kBufferMs / 1000 *
+                                       format.bytesPerFrame();
+    struct Case {
+        const char* spec;
+        int speed;
+        bool known;
+    };
+    for (const Case c :
+         {Case{"null", 1, true}, Case{"null:fast", 20, true}, Case{"null:fast=5", 5, true},
+          Case{"null:fast=100", 100, true}, Case{"null:fast=0", 1, false},
+          Case{"null:fast=101", 1, false}, Case{"null:fast=x", 1, false}}) {
+        SCOPED_TRACE(c.spec);
+        LogCapture log;
+        const auto output = createAudioOutput(QString::fromLatin1(c.spec));
+        ASSERT_TRUE(output->start(format));
+        EXPECT_EQ(output->bytesFree(), realTimeBytes * c.speed);
+        EXPECT_EQ(log.lines().filter("Unknown audio output").size(), c.known ? 0 : 1);
+    }
 }

@@ -1,10 +1,11 @@
-// The real sound output: QAudioSink on a PulseAudio server with a null sink, whose
+// The real sound output: our PulseAudio client on a private server with a null sink, whose
 // monitor is recorded with parec; the tone played must be in the recording. Skips when
 // no PulseAudio server can be started here. Built a second time as
 // pulse_no_device_test, where the server address leads nowhere: the player must log and
 // stay stopped, without crash or hang.
 
 #include "PlaybackTestSupport.h"
+#include "PulseServer.h"
 #include "ToneSongs.h"
 #include "platform/AudioPlayer.h"
 #include "platform/Log.h"
@@ -34,63 +35,6 @@ std::shared_ptr<AudioData> songData(double hz, double seconds) {
 }
 
 #ifndef SONDREL_NO_DEVICE_TEST
-
-// A private PulseAudio server with one null sink, for the life of the test program.
-class PulseServer {
-public:
-    bool start(QString* why) {
-        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
-            QStandardPaths::findExecutable("parec").isEmpty()) {
-            *why = "pulseaudio or parec is not installed";
-            return false;
-        }
-        if (!dir.isValid()) {
-            *why = "no temporary folder";
-            return false;
-        }
-        const QString run = dir.path();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", run);
-        env.insert("XDG_RUNTIME_DIR", run);
-        server.setProcessEnvironment(env);
-        server.setProcessChannelMode(QProcess::MergedChannels);
-        server.start("pulseaudio",
-                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                      "--use-pid-file=no", "-L",
-                      "module-null-sink sink_name=test_sink rate=44100 channels=2", "-L",
-                      "module-native-protocol-unix socket=" + run + "/native auth-anonymous=1"});
-        if (!server.waitForStarted(10000)) {
-            *why = "pulseaudio did not start: " + server.errorString();
-            return false;
-        }
-        const bool ready = waitUntil(
-            [&] {
-                return QFile::exists(run + "/native") || server.state() == QProcess::NotRunning;
-            },
-            20000);
-        if (!ready || server.state() == QProcess::NotRunning) {
-            *why = "pulseaudio did not come up: " + QString::fromLocal8Bit(server.readAll());
-            return false;
-        }
-        qputenv("PULSE_SERVER", ("unix:" + run + "/native").toLocal8Bit());
-        qputenv("PULSE_COOKIE", (run + "/cookie").toLocal8Bit());
-        return true;
-    }
-    ~PulseServer() {
-        if (server.state() != QProcess::NotRunning) {
-            server.terminate();
-            if (!server.waitForFinished(5000)) {
-                server.kill();
-                server.waitForFinished(5000);
-            }
-        }
-    }
-    QString path(const QString& name) const { return dir.filePath(name); }
-
-private:
-    QTemporaryDir dir;
-    QProcess server;
-};
 
 TEST(PulseOutputTest, TheToneReachesTheSoundServer) {
     PulseServer pulse;
@@ -128,6 +72,33 @@ TEST(PulseOutputTest, TheToneReachesTheSoundServer) {
     }
     // The server's blocks may cut the edges; most of the song must be there.
     EXPECT_GT(heard880, 1.5) << describe(runs).toStdString();
+}
+
+// The volume reaches the server's stream, when it opens and while it plays (linear
+// levels, shown by the server on its cubic scale: 0.125 is 50 %, 0.5 is 79 %).
+TEST(PulseOutputTest, TheVolumeIsTheStreamsVolumeOnTheServer) {
+    PulseServer pulse;
+    QString why;
+    if (!pulse.start(&why)) {
+        GTEST_SKIP() << why.toStdString();
+    }
+    const auto serverShows = [](int percent) {
+        return waitUntil([&] {
+            QProcess pactl;
+            pactl.start("pactl", {"list", "sink-inputs"});
+            pactl.waitForFinished(10000);
+            return QString::fromUtf8(pactl.readAllStandardOutput())
+                .contains(QStringLiteral("%1%").arg(percent, 3));
+        });
+    };
+    AudioPlayer player;
+    ASSERT_TRUE(player.initWithData(songData(440, 30.0), nullptr, "pulse"));
+    player.setVolume(0.125f);
+    ASSERT_TRUE(player.play());
+    EXPECT_TRUE(serverShows(50));
+    player.setVolume(0.5f);
+    EXPECT_TRUE(serverShows(79));
+    player.stop();
 }
 
 #else
