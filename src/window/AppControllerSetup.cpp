@@ -8,6 +8,7 @@
 #include "shell/AppDelegate.h"
 #include "support/ImagesCache.h"
 #include "ui_MainWindow.h"
+#include "window/Accessibility.h"
 #include "window/AppController.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
@@ -98,6 +99,7 @@ AppController::AppController(QObject* parent)
     connectControls();
     connectSignInControls();
     setUpShortcuts();
+    setUpAccessibility(*ui);
     // The song list has the keyboard at start, so Space plays instead of typing.
     ui->songsTableView->setFocus();
     mainWindow->installEventFilter(this);
