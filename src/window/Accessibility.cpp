@@ -119,7 +119,7 @@ struct Naming {
 void setUpAccessibility(Ui::MainWindow& ui) {
     static const bool factoryInstalled = (QAccessible::installFactory(makeToggleInterface), true);
     Q_UNUSED(factoryInstalled);
-    // Before anything asks for their interfaces.
+    // Before anything asks for their interfaces (Qt keeps the first one it makes).
     for (QAbstractButton* toggle : {static_cast<QAbstractButton*>(ui.repeatButton),
                                     static_cast<QAbstractButton*>(ui.shuffleButton),
                                     static_cast<QAbstractButton*>(ui.translateButton)}) {
