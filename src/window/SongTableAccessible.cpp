@@ -160,7 +160,7 @@ void SongRowAccessible::doAction(const QString& actionName) {
         table->activateRow(rowNumber);
     } else if (actionName == setFocusAction()) {
         table->setFocus(Qt::OtherFocusReason);
-        table->setCursorRow(rowNumber);
+        table->showCursorRow(rowNumber);
     }
 }
 

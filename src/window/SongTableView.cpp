@@ -85,16 +85,15 @@ void SongTableView::reloadData() {
     for (auto it = selection.begin(); it != selection.end();) {
         it = *it >= rows ? selection.erase(it) : std::next(it);
     }
-    // A new list: the cursor starts again (where the song plays, or at the top) when the
-    // table has the keyboard, else at the next focus.
-    cursor = -1;
+    // The cursor keeps its place within the new rows; the view does not move.
+    cursor = rows > 0 ? std::min(cursor, rows - 1) : -1;
     updateScrollBar();
     layoutRows();
     if (QAccessible::isActive()) {
         SongTableAccessible::rowsReloaded(this);
-    }
-    if (hasFocus() && rows > 0) {
-        setCursorRow(std::max<std::int64_t>(selectedRow(), 0));
+        if (hasFocus()) {
+            announceRow(cursor, QAccessible::Focus);
+        }
     }
 }
 
@@ -187,11 +186,18 @@ void SongTableView::mousePressEvent(QMouseEvent* event) {
     if (row >= 0 && dataSource != nullptr && dataSource->tableViewShouldSelectRow(this, row)) {
         selectRowIndexes({row}, false);
     }
-    // The keyboard goes on from the row clicked (the selection is the source's to decide).
+    // The keyboard goes on from the row clicked (the selection is the source's to decide);
+    // the frame waits for the keyboard.
     if (row >= 0) {
+        cursorShown = false;
         setCursorRow(row);
     }
     event->accept();
+}
+
+void SongTableView::showCursorRow(std::int64_t row) {
+    cursorShown = true;
+    setCursorRow(row);
 }
 
 void SongTableView::setCursorRow(std::int64_t row) {
@@ -225,22 +231,22 @@ void SongTableView::keyPressEvent(QKeyEvent* event) {
     const bool fresh = cursor < 0;
     switch (event->key()) {
     case Qt::Key_Up:
-        setCursorRow(fresh ? from : from - 1);
+        showCursorRow(fresh ? from : from - 1);
         break;
     case Qt::Key_Down:
-        setCursorRow(fresh ? from : from + 1);
+        showCursorRow(fresh ? from : from + 1);
         break;
     case Qt::Key_PageUp:
-        setCursorRow(from - rowsPerPage());
+        showCursorRow(from - rowsPerPage());
         break;
     case Qt::Key_PageDown:
-        setCursorRow(from + rowsPerPage());
+        showCursorRow(from + rowsPerPage());
         break;
     case Qt::Key_Home:
-        setCursorRow(0);
+        showCursorRow(0);
         break;
     case Qt::Key_End:
-        setCursorRow(rows - 1);
+        showCursorRow(rows - 1);
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -255,6 +261,13 @@ void SongTableView::keyPressEvent(QKeyEvent* event) {
 
 void SongTableView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
+    // Reached with the keyboard: the frame shows where Enter acts. Focus given at start
+    // or by a click shows none until a key moves the cursor.
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+        reason == Qt::ShortcutFocusReason) {
+        cursorShown = true;
+    }
     if (cursor < 0 && rows > 0) {
         setCursorRow(std::max<std::int64_t>(selectedRow(), 0));
     } else {
@@ -269,7 +282,7 @@ void SongTableView::focusOutEvent(QFocusEvent* event) {
 }
 
 void SongTableView::placeFocusFrame() {
-    if (!hasFocus() || cursor < 0 || cursor >= rows) {
+    if (!cursorShown || !hasFocus() || cursor < 0 || cursor >= rows) {
         focusFrame->hide();
         return;
     }

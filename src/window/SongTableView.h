@@ -93,11 +93,13 @@ public:
     // The first selected row, or -1.
     std::int64_t selectedRow() const;
 
-    // The keyboard's cursor row, or -1 (none yet, or the list was reloaded).
+    // The keyboard's cursor row, or -1 (none yet, or no rows).
     std::int64_t cursorRow() const { return cursor; }
     // Moves the cursor to `row` (clamped to the rows; -1 when there are none) and scrolls
-    // it into view.
+    // it into view. showCursorRow also draws its frame (while the table has the keyboard).
     void setCursorRow(std::int64_t row);
+    void showCursorRow(std::int64_t row);
+    bool isCursorShown() const { return cursorShown; }
     // Runs the data source's action for `row` (nothing for a row out of range).
     void activateRow(std::int64_t row);
     // Tells assistive technologies that the texts of `row` changed (e.g. it started
@@ -133,6 +135,7 @@ private:
     QHash<QString, std::function<QWidget*()>> factories;
     std::set<std::int64_t> selection;
     std::int64_t cursor = -1;
+    bool cursorShown = false;      // the keyboard has moved the cursor or brought the focus
     QWidget* focusFrame = nullptr; // child of the viewport, drawn over the cursor row
     bool layingOut = false;
 };

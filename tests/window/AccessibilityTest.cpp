@@ -212,7 +212,13 @@ TEST_F(Accessibility, TabReachesEveryControlInReadingOrder) {
 
 TEST_F(Accessibility, UpDownMoveTheCursorAndEnterPlaysItsRow) {
     ASSERT_GE(rowCount(), 4);
+    // The cursor's frame waits for the keyboard: none at start, one once Tab brings it.
+    auto* frame = table()->viewport()->findChild<QWidget*>(QStringLiteral("tableFocusFrame"));
+    ASSERT_NE(frame, nullptr);
+    EXPECT_FALSE(frame->isVisible());
+    controller->searchFieldCell()->setFocus(Qt::OtherFocusReason);
     table()->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(frame->isVisible());
     struct Step {
         Qt::Key key;
         std::int64_t cursor;
@@ -238,6 +244,7 @@ TEST_F(Accessibility, UpDownMoveTheCursorAndEnterPlaysItsRow) {
         EXPECT_EQ(songList()->focusChild(), songRow(static_cast<int>(step.cursor)));
         EXPECT_TRUE(songRow(static_cast<int>(step.cursor))->state().focused);
         EXPECT_FALSE(songRow(static_cast<int>(step.cursor))->state().offscreen);
+        EXPECT_EQ(frame->geometry(), table()->rectOfRow(step.cursor));
     }
     // Moving selects nothing and plays nothing; Enter plays the row, Enter again pauses.
     EXPECT_TRUE(table()->selectedRowIndexes().empty());
