@@ -226,9 +226,17 @@ std::int64_t SongTableView::rowsPerPage() const {
     return std::max<std::int64_t>(1, viewport()->height() / height);
 }
 
+std::int64_t SongTableView::startRow() const {
+    const std::int64_t selected = selectedRow();
+    if (selected >= 0 && loaded.count(selected) > 0) {
+        return selected;
+    }
+    return std::max<std::int64_t>(rowAtPoint(QPoint(0, 0)), 0);
+}
+
 void SongTableView::keyPressEvent(QKeyEvent* event) {
-    const std::int64_t from = cursor >= 0 ? cursor : std::max<std::int64_t>(selectedRow(), 0);
     const bool fresh = cursor < 0;
+    const std::int64_t from = fresh ? startRow() : cursor;
     switch (event->key()) {
     case Qt::Key_Up:
         showCursorRow(fresh ? from : from - 1);
@@ -269,7 +277,7 @@ void SongTableView::focusInEvent(QFocusEvent* event) {
         cursorShown = true;
     }
     if (cursor < 0 && rows > 0) {
-        setCursorRow(std::max<std::int64_t>(selectedRow(), 0));
+        setCursorRow(startRow());
     } else {
         placeFocusFrame();
         announceRow(cursor, QAccessible::Focus);

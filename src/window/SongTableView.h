@@ -126,6 +126,9 @@ private:
     void placeFocusFrame();
     void announceRow(std::int64_t row, QAccessible::Event what);
     std::int64_t rowsPerPage() const;
+    // Where a cursor starts: the selected row when it is on screen, else the top row (so
+    // the view does not jump).
+    std::int64_t startRow() const;
 
     TableViewDataSource* dataSource = nullptr;
     std::int64_t rows = 0;
