@@ -249,6 +249,14 @@ def main():
                            timeout=WAIT)
             check(wait_for(lambda: focused_row() == row + 1) is not None,
                   f"after {'+'.join(keys)} row {row} has the focus (row {(focused_row() or 0) - 1})")
+
+        # Quitting with the reader attached tears every interface down cleanly.
+        subprocess.run(["xdotool", "key", "ctrl+q"], env=desktop.env, timeout=WAIT)
+        try:
+            code = desktop.player.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            code = None
+        check(code == 0, f"the player quits cleanly (exit {code})")
     finally:
         desktop.close()
         shutil.rmtree(tmp, ignore_errors=True)
