@@ -151,6 +151,9 @@ TEST_F(Accessibility, TheSongListReadsEveryRowAndWhichOnePlays) {
         EXPECT_FALSE(songRow(0)->state().selected);
         EXPECT_TRUE(songRow(0)->text(QAccessible::Description).isEmpty());
     }
+    // The title line reads as plain text, not as the markup that styles it.
+    EXPECT_EQ(accessible(controller->currentSongTitle())->text(QAccessible::Name),
+              player()->getCurrentPlayingAttributedTitle().text);
     // A search result on screen: the song plays on, no row of it is the playing one.
     waitForListAfter([&] {
         controller->searchFieldCell()->setText(QStringLiteral("a"));
