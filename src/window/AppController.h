@@ -174,6 +174,12 @@ public:
     void unselectAllRows();
     // A row's button was clicked: play, switch to or pause that row's song.
     void switchSongWith(QAbstractButton* sender);
+    // What a screen reader reads for a row: its title line and length (Name), and
+    // "playing" or "paused" on the current song's row (Description).
+    QString tableViewAccessibleText(SongTableView* table, std::int64_t row,
+                                    QAccessible::Text kind) override;
+    // Enter on a row (or a screen reader's press) does what its button does.
+    void tableViewActivateRow(SongTableView* table, std::int64_t row) override;
 
     // ---- Lists (AppControllerLists.cpp)
     QUrl URLAllMyAudio() const;
@@ -280,6 +286,8 @@ private:
     void showAttributedTitle();
     void deliverSongNotification();
     void markRowView(QWidget* rowView, bool current);
+    bool isCurrentSongRow(std::int64_t row) const;
+    void switchSongAtRow(std::int64_t row);
     QWidget* makeSongCell();
     void becomeMainSoon();
     void announcePlayerState();

@@ -9,6 +9,7 @@
 #include "shell/AppDelegate.h"
 #include "support/ImagesCache.h"
 #include "ui_MainWindow.h"
+#include "window/Accessibility.h"
 #include "window/AppController.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
@@ -107,6 +108,7 @@ AppController::AppController(QObject* parent)
     setUpShortcuts();
     new StoreEditActions(mainWindow.get(), ui->menuSondrel, ui->menuLogoutItem, ui->menubar,
                          ui->menuControls->menuAction(), this);
+    setUpAccessibility(*ui);
     // The song list has the keyboard at start, so Space plays instead of typing.
     ui->songsTableView->setFocus();
     mainWindow->installEventFilter(this);

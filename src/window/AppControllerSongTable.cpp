@@ -79,9 +79,7 @@ QWidget* AppController::tableViewViewForTableColumn(SongTableView* table, int /*
     if (button != nullptr) {
         button->setProperty("identifier", QString::asprintf("%ld", static_cast<long>(row)));
     }
-    const bool current = songPlayer->isCurrentPlaylistEqualToListOnScreen() &&
-                         songPlayer->getCurrentSongNumber() == static_cast<std::uint64_t>(row) &&
-                         songPlayer->isCurrentSongEqualToSongInRowInListOnScreen();
+    const bool current = isCurrentSongRow(row);
     if (highlight != nullptr) {
         highlight->setVisible(current);
     }
@@ -97,6 +95,44 @@ QWidget* AppController::tableViewViewForTableColumn(SongTableView* table, int /*
         setButtonImage(button, QStringLiteral("play"));
     }
     return cell;
+}
+
+// Asked in this order, stopping at the first that fails: the play list is the list on
+// screen, the row is the current song's number, and that song is the row's song.
+bool AppController::isCurrentSongRow(std::int64_t row) const {
+    const SongPlayer* songPlayer = player();
+    return songPlayer != nullptr && songPlayer->isCurrentPlaylistEqualToListOnScreen() &&
+           songPlayer->getCurrentSongNumber() == static_cast<std::uint64_t>(row) &&
+           songPlayer->isCurrentSongEqualToSongInRowInListOnScreen();
+}
+
+QString AppController::tableViewAccessibleText(SongTableView* /*table*/, std::int64_t row,
+                                               QAccessible::Text kind) {
+    const SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr || row < 0 ||
+        static_cast<std::uint64_t>(row) >= songPlayer->getQuantityFromListOnScreen()) {
+        return {};
+    }
+    if (kind == QAccessible::Name) {
+        // The song's length, not the time left the row shows while it plays: a name
+        // that changed twice a second would be read out again and again.
+        return tr("%1, %2").arg(
+            songPlayer->getAttributedTitleForSongInListOnScreenAtRow(row).text,
+            songPlayer->getTimeDurationForSongAtRow(static_cast<std::uint64_t>(row)));
+    }
+    if (kind == QAccessible::Description && isCurrentSongRow(row)) {
+        if (songPlayer->isPlaying()) {
+            return tr("playing");
+        }
+        if (songPlayer->isPaused()) {
+            return tr("paused");
+        }
+    }
+    return {};
+}
+
+void AppController::tableViewActivateRow(SongTableView* /*table*/, std::int64_t row) {
+    switchSongAtRow(row);
 }
 
 void AppController::markRowView(QWidget* rowView, bool current) {
@@ -147,13 +183,20 @@ void AppController::selectSongRow(std::uint64_t row, SongTableView* table) {
 }
 
 void AppController::switchSongWith(QAbstractButton* sender) {
-    SongPlayer* songPlayer = player();
-    if (songPlayer == nullptr || sender == nullptr) {
+    if (sender == nullptr) {
         return;
     }
     bool ok = false;
     const qlonglong row = sender->property("identifier").toString().toLongLong(&ok);
-    if (!ok || row < 0) {
+    if (ok) {
+        switchSongAtRow(row);
+    }
+}
+
+void AppController::switchSongAtRow(std::int64_t row) {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr || row < 0 ||
+        static_cast<std::uint64_t>(row) >= songPlayer->getQuantityFromListOnScreen()) {
         return;
     }
     songPlayer->setListOnScreenAsCurrentPlaylist();

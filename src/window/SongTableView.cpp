@@ -1,13 +1,35 @@
 #include "window/SongTableView.h"
 
+#include "window/SongTableAccessible.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <climits>
 
 namespace sondrel {
 namespace {
 
 const char* const kIdentifierProperty = "tableViewIdentifier";
+
+// The keyboard cursor's frame: drawn over the row views, invisible to the mouse.
+class FocusFrame : public QWidget {
+public:
+    explicit FocusFrame(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setObjectName(QStringLiteral("tableFocusFrame"));
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter painter(this);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
+};
 
 } // namespace
 
@@ -16,6 +38,8 @@ SongTableView::SongTableView(QWidget* parent) : QAbstractScrollArea(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(true);
     viewport()->setBackgroundRole(QPalette::Base);
+    focusFrame = new FocusFrame(viewport());
+    SongTableAccessible::installFactory();
 }
 
 SongTableView::~SongTableView() = default;
@@ -61,8 +85,16 @@ void SongTableView::reloadData() {
     for (auto it = selection.begin(); it != selection.end();) {
         it = *it >= rows ? selection.erase(it) : std::next(it);
     }
+    // The cursor keeps its place within the new rows; the view does not move.
+    cursor = rows > 0 ? std::min(cursor, rows - 1) : -1;
     updateScrollBar();
     layoutRows();
+    if (QAccessible::isActive()) {
+        SongTableAccessible::rowsReloaded(this);
+        if (hasFocus()) {
+            announceRow(cursor, QAccessible::Focus);
+        }
+    }
 }
 
 QWidget* SongTableView::rowViewAtRow(std::int64_t row, bool makeIfNecessary) {
@@ -124,11 +156,15 @@ void SongTableView::selectRowIndexes(const std::set<std::int64_t>& indexes,
         }
     }
     emit selectionDidChange();
+    for (const std::int64_t row : selection) {
+        announceRow(row, QAccessible::SelectionAdd);
+    }
 }
 
 void SongTableView::deselectAll() {
     selection.clear();
     emit selectionDidChange();
+    announceRow(-1, QAccessible::SelectionRemove);
 }
 
 std::int64_t SongTableView::selectedRow() const {
@@ -150,7 +186,130 @@ void SongTableView::mousePressEvent(QMouseEvent* event) {
     if (row >= 0 && dataSource != nullptr && dataSource->tableViewShouldSelectRow(this, row)) {
         selectRowIndexes({row}, false);
     }
+    // The keyboard goes on from the row clicked (the selection is the source's to decide);
+    // the frame waits for the keyboard.
+    if (row >= 0) {
+        cursorShown = false;
+        setCursorRow(row);
+    }
     event->accept();
+}
+
+void SongTableView::showCursorRow(std::int64_t row) {
+    cursorShown = true;
+    setCursorRow(row);
+}
+
+void SongTableView::setCursorRow(std::int64_t row) {
+    const std::int64_t clamped = rows > 0 ? std::clamp<std::int64_t>(row, 0, rows - 1) : -1;
+    const bool moved = clamped != cursor;
+    cursor = clamped;
+    scrollRowToVisible(cursor);
+    placeFocusFrame();
+    if (moved && hasFocus()) {
+        announceRow(cursor, QAccessible::Focus);
+    }
+}
+
+void SongTableView::activateRow(std::int64_t row) {
+    if (dataSource != nullptr && row >= 0 && row < rows) {
+        dataSource->tableViewActivateRow(this, row);
+    }
+}
+
+void SongTableView::rowTextsChanged(std::int64_t row) {
+    announceRow(row, QAccessible::NameChanged);
+    announceRow(row, QAccessible::DescriptionChanged);
+}
+
+std::int64_t SongTableView::rowsPerPage() const {
+    return std::max<std::int64_t>(1, viewport()->height() / height);
+}
+
+std::int64_t SongTableView::startRow() const {
+    const std::int64_t selected = selectedRow();
+    if (selected >= 0 && loaded.count(selected) > 0) {
+        return selected;
+    }
+    return std::max<std::int64_t>(rowAtPoint(QPoint(0, 0)), 0);
+}
+
+void SongTableView::keyPressEvent(QKeyEvent* event) {
+    const bool fresh = cursor < 0;
+    const std::int64_t from = fresh ? startRow() : cursor;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        showCursorRow(fresh ? from : from - 1);
+        break;
+    case Qt::Key_Down:
+        showCursorRow(fresh ? from : from + 1);
+        break;
+    case Qt::Key_PageUp:
+        showCursorRow(from - rowsPerPage());
+        break;
+    case Qt::Key_PageDown:
+        showCursorRow(from + rowsPerPage());
+        break;
+    case Qt::Key_Home:
+        showCursorRow(0);
+        break;
+    case Qt::Key_End:
+        showCursorRow(rows - 1);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        activateRow(cursor);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void SongTableView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    // Reached with the keyboard: the frame shows where Enter acts. Focus given at start
+    // or by a click shows none until a key moves the cursor.
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+        reason == Qt::ShortcutFocusReason) {
+        cursorShown = true;
+    }
+    if (cursor < 0 && rows > 0) {
+        setCursorRow(startRow());
+    } else {
+        placeFocusFrame();
+        announceRow(cursor, QAccessible::Focus);
+    }
+}
+
+void SongTableView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    placeFocusFrame();
+}
+
+void SongTableView::placeFocusFrame() {
+    if (!cursorShown || !hasFocus() || cursor < 0 || cursor >= rows) {
+        focusFrame->hide();
+        return;
+    }
+    focusFrame->setGeometry(rectOfRow(cursor));
+    focusFrame->raise();
+    focusFrame->show();
+}
+
+void SongTableView::announceRow(std::int64_t row, QAccessible::Event what) {
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    QAccessibleEvent event(this, what);
+    if (row >= 0 && row < rows && row <= INT_MAX) {
+        event.setChild(static_cast<int>(row));
+    } else if (what != QAccessible::SelectionRemove) {
+        return;
+    }
+    QAccessible::updateAccessibility(&event);
 }
 
 void SongTableView::updateScrollBar() {
@@ -187,6 +346,7 @@ void SongTableView::layoutRows() {
             placeRow(row, found->second);
         }
     }
+    placeFocusFrame();
     layingOut = false;
 }
 

@@ -12,9 +12,16 @@
 // clicks on controls inside a row go to the control. The selection is a set of row
 // numbers; it is not drawn (the rows mark themselves).
 //
+// The keyboard moves a cursor row, apart from the selection and drawn as a focus frame:
+// Up/Down by one row, Page Up/Page Down by a screenful, Home/End to the ends; Enter (or
+// Return) activates the cursor row through the data source (tableViewActivateRow), as a
+// click on that row's button would. Assistive technologies see the table as a list whose
+// items are the rows, with the texts the data source gives (SongTableAccessible.h).
+//
 // Main thread only (a widget).
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -39,6 +46,14 @@ public:
     // takes the view over.
     virtual QWidget* tableViewViewForTableColumn(SongTableView* table, int column,
                                                  std::int64_t row) = 0;
+    // What assistive technologies read for `row`: QAccessible::Name (the row's texts) and
+    // QAccessible::Description (its state); empty by default.
+    virtual QString tableViewAccessibleText(SongTableView* /*table*/, std::int64_t /*row*/,
+                                            QAccessible::Text /*kind*/) {
+        return {};
+    }
+    // The row's own action (Enter on the cursor row, a screen reader's "press").
+    virtual void tableViewActivateRow(SongTableView* /*table*/, std::int64_t /*row*/) {}
 };
 
 class SongTableView : public QAbstractScrollArea {
@@ -78,6 +93,19 @@ public:
     // The first selected row, or -1.
     std::int64_t selectedRow() const;
 
+    // The keyboard's cursor row, or -1 (none yet, or no rows).
+    std::int64_t cursorRow() const { return cursor; }
+    // Moves the cursor to `row` (clamped to the rows; -1 when there are none) and scrolls
+    // it into view. showCursorRow also draws its frame (while the table has the keyboard).
+    void setCursorRow(std::int64_t row);
+    void showCursorRow(std::int64_t row);
+    bool isCursorShown() const { return cursorShown; }
+    // Runs the data source's action for `row` (nothing for a row out of range).
+    void activateRow(std::int64_t row);
+    // Tells assistive technologies that the texts of `row` changed (e.g. it started
+    // playing). Costs nothing while none listens.
+    void rowTextsChanged(std::int64_t row);
+
 signals:
     void selectionDidChange();
 
@@ -85,6 +113,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void updateScrollBar();
@@ -92,6 +123,12 @@ private:
     void placeRow(std::int64_t row, QWidget* view);
     void recycle(QWidget* view);
     QWidget* buildRow(std::int64_t row);
+    void placeFocusFrame();
+    void announceRow(std::int64_t row, QAccessible::Event what);
+    std::int64_t rowsPerPage() const;
+    // Where a cursor starts: the selected row when it is on screen, else the top row (so
+    // the view does not jump).
+    std::int64_t startRow() const;
 
     TableViewDataSource* dataSource = nullptr;
     std::int64_t rows = 0;
@@ -100,6 +137,9 @@ private:
     QHash<QString, QList<QPointer<QWidget>>> reusable; // views out of view
     QHash<QString, std::function<QWidget*()>> factories;
     std::set<std::int64_t> selection;
+    std::int64_t cursor = -1;
+    bool cursorShown = false;      // the keyboard has moved the cursor or brought the focus
+    QWidget* focusFrame = nullptr; // child of the viewport, drawn over the cursor row
     bool layingOut = false;
 };
 

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace sondrel {
 namespace {
@@ -30,6 +31,10 @@ public:
     std::int64_t numberOfRowsInTableView(SongTableView*) override { return count; }
     double tableViewHeightOfRow(SongTableView*, std::int64_t) override { return 39; }
     bool tableViewShouldSelectRow(SongTableView*, std::int64_t) override { return selectable; }
+    void tableViewActivateRow(SongTableView*, std::int64_t row) override {
+        activated.push_back(row);
+    }
+    std::vector<std::int64_t> activated;
     QWidget* tableViewViewForTableColumn(SongTableView* table, int, std::int64_t row) override {
         ++viewsAsked;
         auto* label = qobject_cast<QLabel*>(table->makeViewWithIdentifier("Row", nullptr));
@@ -105,6 +110,41 @@ TEST_F(TableTest, ClicksSelectOnlyWhenTheSourceAgrees) {
     source.count = 3;
     table.reloadData();
     EXPECT_EQ(table.selectedRowIndexes(), (std::set<std::int64_t>{1}));
+}
+
+TEST_F(TableTest, TheKeyboardCursorStartsOnScreenAndPagesThroughALongList) {
+    source.count = 10000;
+    table.reloadData();
+    table.verticalScrollBar()->setValue(39 * 5000);
+    // Focus coming back to the table does not move the view: the cursor starts at the top
+    // row on screen.
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(&table, &focusIn);
+    EXPECT_EQ(table.cursorRow(), 5000);
+    EXPECT_EQ(table.verticalScrollBar()->value(), 39 * 5000);
+    struct Step {
+        Qt::Key key;
+        std::int64_t cursor;
+    };
+    for (const Step step :
+         {Step{Qt::Key_PageDown, 5010}, Step{Qt::Key_PageUp, 5000}, Step{Qt::Key_PageUp, 4990},
+          Step{Qt::Key_End, 9999}, Step{Qt::Key_PageDown, 9999}, Step{Qt::Key_Home, 0}}) {
+        QTest::keyClick(&table, step.key);
+        EXPECT_EQ(table.cursorRow(), step.cursor) << "key " << step.key;
+        EXPECT_NE(table.rowViewAtRow(step.cursor, false), nullptr) << "scrolled into view";
+    }
+    QTest::keyClick(&table, Qt::Key_Enter);
+    EXPECT_EQ(source.activated, std::vector<std::int64_t>{0});
+    // A shorter list keeps the cursor within it; an empty one has none.
+    QTest::keyClick(&table, Qt::Key_End);
+    source.count = 3;
+    table.reloadData();
+    EXPECT_EQ(table.cursorRow(), 2);
+    source.count = 0;
+    table.reloadData();
+    EXPECT_EQ(table.cursorRow(), -1);
+    QTest::keyClick(&table, Qt::Key_Return);
+    EXPECT_EQ(source.activated.size(), 1u);
 }
 
 TEST_F(TableTest, RowViewsAreMadeOnlyOnRequest) {
