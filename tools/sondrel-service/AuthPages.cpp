@@ -277,7 +277,7 @@ std::string logoutTarget(const ServiceState& state, const httplib::Request& req)
             return origin + "/";
         }
     }
-    return state.origins().http + "/";
+    return state.origins().https + "/";
 }
 
 void logout(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
@@ -293,7 +293,7 @@ void logout(ServiceState& state, const httplib::Request& req, httplib::Response&
 
 void feed(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
     const Visitor v = visitor(state, req);
-    const std::string& main = state.origins().http;
+    const std::string& main = state.origins().https;
     if (!v.user) {
         res.set_content(htmlPage("News", "<h1>News</h1>\n<p>Sign in to see your news.</p>\n"
                                          "<p><a href=\"" +
@@ -323,7 +323,7 @@ void feed(ServiceState& state, const httplib::Request& req, httplib::Response& r
 
 void mainPage(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
     const Visitor v = visitor(state, req);
-    const std::string& main = state.origins().http;
+    const std::string& main = state.origins().https;
     const std::string body = v.user ? "<h1>Home</h1>\n<p>Signed in as " +
                                           std::string(kDisplayName) + ".</p>\n<p><a href=\"" +
                                           htmlEscape(main) + "/feed\">News</a></p>"
