@@ -69,7 +69,19 @@ void SongDownloader::startDownloadingSong() {
         player->play();
         return;
     }
-    QNetworkRequest request(player->getCurrentSongURL());
+    const QUrl url = player->getCurrentSongURL();
+    // Song addresses come from the service's answer: only the web's own schemes are
+    // fetched (a "file:" address would read the local disk).
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        const QString reason =
+            QStringLiteral("the song's address is not an http or https address: %1")
+                .arg(url.toString(QUrl::RemoveQuery | QUrl::RemoveFragment).left(200));
+        logLine(QStringLiteral("didFailWithError: %1").arg(reason));
+        emit songTransferFailed(reason);
+        return;
+    }
+    QNetworkRequest request(url);
     request.setTransferTimeout(kTimeoutMs);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::PreferNetwork);
@@ -115,6 +127,7 @@ void SongDownloader::didReceiveResponse(QNetworkReply* reply) {
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     currentSongDataLength = length.isValid() ? length.toLongLong() : -1;
     buffer->expectedLength = currentSongDataLength;
+    buffer->httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     lastStartLength = 0;
 }
 
@@ -142,7 +155,9 @@ void SongDownloader::didFinish(QNetworkReply* reply) {
     }
     transferDone = true;
     if (!isHttpAnswer(reply)) {
-        logLine(QStringLiteral("didFailWithError: %1").arg(reply->errorString()));
+        const QString reason = hideAccessTokens(reply->errorString());
+        logLine(QStringLiteral("didFailWithError: %1").arg(reason));
+        emit songTransferFailed(reason);
         return;
     }
     if (!responseSeen) {
