@@ -6,6 +6,7 @@
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
 #include "window/Images.h"
+#include "window/StatusMessage.h"
 #include "window/ViewTags.h"
 
 #include <QLabel>
@@ -83,6 +84,7 @@ void AppController::songPlayerPaused() {
 }
 
 void AppController::songPlayerPlaying() {
+    statusMessage()->resolve(StatusMessage::Topic::Playback);
     playButtonState(kStatePlaying);
 }
 
