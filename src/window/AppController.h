@@ -297,6 +297,7 @@ private:
     void connectMessages();
     void disconnectMessages();
     void showListOutcome(const std::optional<QString>& problem);
+    void showStatusOutcome(const std::optional<QString>& problem);
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<QMainWindow> mainWindow;

@@ -1,8 +1,8 @@
 // AppController: the message line. It listens to what can fail where the user would
 // otherwise see only an empty window or a signed-out start: the list requests (see
-// AppControllerLists.cpp), the service information file, saving the settings, and
-// fetching or decoding a song. Each failure shows its line; the same thing working
-// again takes it away.
+// AppControllerLists.cpp), the status.set requests (AppControllerStatus.cpp), the service
+// information file, saving the settings, and fetching or decoding a song. Each failure shows its
+// line; the same thing working again takes it away.
 
 #include "platform/Dispatch.h"
 #include "platform/ServiceConfig.h"
@@ -54,6 +54,15 @@ void AppController::showListOutcome(const std::optional<QString>& problem) {
     // The service answered with songs: whatever kept it away before is over.
     statusMessageObject->resolve(Topic::Service);
     statusMessageObject->resolve(Topic::ServiceInfo);
+}
+
+void AppController::showStatusOutcome(const std::optional<QString>& problem) {
+    if (problem) {
+        statusMessageObject->show(Topic::Status,
+                                  tr("The status was not published: %1").arg(*problem));
+    } else {
+        statusMessageObject->resolve(Topic::Status);
+    }
 }
 
 } // namespace sondrel

@@ -3,7 +3,7 @@
 // went wrong where before only a log line on stderr did (the service cannot be reached,
 // its certificate is not trusted, it answered with an error or with something that is
 // not an answer, the settings cannot be saved, the service information file was
-// refused, a song cannot be played).
+// refused, a song cannot be played, the profile status cannot be sent).
 //
 // It is not a dialog: nothing waits for the user. Each message replaces the one shown,
 // and the line disappears when the thing it spoke of works again (resolve). While no
@@ -31,6 +31,7 @@ public:
         ServiceInfo, // the service information file
         Settings,    // saving the settings
         Playback,    // fetching or decoding a song
+        Status,      // publishing the profile status (status.set)
     };
 
     // The longest text shown; the whole text is the line's tooltip.

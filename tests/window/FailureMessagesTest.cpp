@@ -194,6 +194,23 @@ TEST_F(FailureMessages, OddAnswersShowWhatTheyCanOrKeepTheList) {
     EXPECT_EQ(player()->getCurrentSongNumber(), 1U);
 }
 
+TEST_F(FailureMessages, StatusThatCannotBeSentIsSaidUntilOneIsSent) {
+    AppController::setTranslateNowPlayingToProfile(true);
+    ServiceConfig config = service->config();
+    config.apiOrigin = QStringLiteral("https://127.0.0.1:1"); // nothing listens there
+    setServiceConfig(config);
+    controller->setCurrentPlayingInProfileStatus(false); // clears the status
+    ASSERT_TRUE(waitFor([this] { return message()->isShown(); }));
+    EXPECT_TRUE(message()->text().contains(QStringLiteral("status was not published")))
+        << message()->text().toStdString();
+    EXPECT_EQ(message()->topic(), StatusMessage::Topic::Status);
+
+    setServiceConfig(service->config());
+    controller->setCurrentPlayingInProfileStatus(false);
+    EXPECT_TRUE(waitFor([this] { return !message()->isShown(); }));
+    EXPECT_EQ(service->requestTargets(QStringLiteral("/method/status.set")).size(), 1);
+}
+
 TEST_F(FailureMessages, SettingsThatCannotBeSavedAreSaidUntilASaveWorks) {
     // A folder where the settings file should be: the file cannot be replaced.
     const QString file = SettingsStore::standard().path();
