@@ -48,6 +48,10 @@ FinishedLoadTests testFinishedLoad(const QString& initialAddress, const AuthAddr
     return tests;
 }
 
+bool AuthAddresses::signInViewMayShow(const QUrl& url) const {
+    return isServiceOrigin(url) && mayCarryAccessToken(url);
+}
+
 TokenAddress readTokenAddress(const QString& address) {
     TokenAddress read;
     if (!CommonHelper::containsStringInString(QStringLiteral("access_token"), address)) {

@@ -50,6 +50,10 @@ struct AuthAddresses {
 
     // Whether `url` belongs to one of serviceOrigins (same scheme, host and port).
     bool isServiceOrigin(const QUrl& url) const;
+    // Whether the sign-in view may show `url`: a service origin that a token may travel
+    // to (mayCarryAccessToken: HTTPS, or plain HTTP only on this machine). A service
+    // configured with a plain HTTP origin elsewhere gets no sign-in page in the view.
+    bool signInViewMayShow(const QUrl& url) const;
 };
 
 // The text form of a web view address that the tests below look at: every part,

@@ -76,7 +76,7 @@ WebView* AppController::ensureWebView() {
         // The sign-in view stays on the service's own pages; a link elsewhere opens in the
         // desktop's browser (web addresses only), and the popover stays as it was.
         webViewObject->setNavigationFilter(
-            [](const QUrl& url) { return addresses().isServiceOrigin(url); });
+            [](const QUrl& url) { return addresses().signInViewMayShow(url); });
         connect(webViewObject, &WebView::navigationRefused, this, [](const QUrl& url) {
             if (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) {
                 QDesktopServices::openUrl(url);

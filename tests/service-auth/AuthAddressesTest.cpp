@@ -51,7 +51,17 @@ TEST(AuthAddresses, OnlyTheServiceOriginsStayInTheSignInView) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);
         EXPECT_EQ(a.isServiceOrigin(QUrl(QString::fromLatin1(row.address))), row.service);
+        EXPECT_EQ(a.signInViewMayShow(QUrl(QString::fromLatin1(row.address))), row.service);
     }
+    // A service configured over plain HTTP: on this machine its pages may show, elsewhere
+    // a middleman could rewrite them, so they never do.
+    sondrel::ServiceConfig plain = config();
+    plain.apiOrigin = QStringLiteral("http://127.0.0.1:47080");
+    plain.loginOrigin = QStringLiteral("http://service.example");
+    const AuthAddresses p = AuthAddresses::from(plain);
+    EXPECT_TRUE(p.signInViewMayShow(QUrl(QStringLiteral("http://127.0.0.1:47080/blank.html"))));
+    EXPECT_TRUE(p.isServiceOrigin(QUrl(QStringLiteral("http://service.example/?act=login"))));
+    EXPECT_FALSE(p.signInViewMayShow(QUrl(QStringLiteral("http://service.example/?act=login"))));
 }
 
 TEST(AuthAddresses, AddressesKeepTheirTextThroughAUrl) {
