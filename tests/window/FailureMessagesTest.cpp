@@ -5,6 +5,7 @@
 // from a small loopback server that sends the odd answers byte for byte.
 
 #include "WindowFixture.h"
+#include "common/LoopbackHttpServer.h"
 #include "platform/Log.h"
 #include "shell/SettingsStore.h"
 #include "window/StatusMessage.h"
@@ -13,46 +14,30 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
-#include <httplib.h>
 #include <map>
-#include <thread>
 
 namespace sondrel::test {
 namespace {
 
-// Answers GET /<name>/method/audio.get with the body registered under <name>.
-class AnswerServer {
+// Answers GET /<name>/method/audio.get with the body registered under <name>, sent as
+// it is (no on-the-fly compression of the megabytes).
+class AnswerServer : public LoopbackHttpServer {
 public:
-    explicit AnswerServer(std::map<std::string, std::string> answers) : bodies(std::move(answers)) {
-        server.Get(R"(/([^/]+)/method/audio\.get)",
-                   [this](const httplib::Request& req, httplib::Response& res) {
-                       const auto found = bodies.find(req.matches[1].str());
-                       if (found == bodies.end()) {
-                           res.status = 404;
-                           return;
-                       }
-                       // Sent as it is: no on-the-fly compression of the megabytes.
-                       res.set_content(found->second, "application/octet-stream");
-                   });
-        port = server.bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~AnswerServer() {
-        server.stop();
-        thread.join();
-    }
+    explicit AnswerServer(const std::map<std::string, std::string>& bodies)
+        : LoopbackHttpServer([bodies](httplib::Server& server) {
+              server.Get(R"(/([^/]+)/method/audio\.get)",
+                         [bodies](const httplib::Request& req, httplib::Response& res) {
+                             const auto found = bodies.find(req.matches[1].str());
+                             if (found == bodies.end()) {
+                                 res.status = 404;
+                                 return;
+                             }
+                             res.set_content(found->second, "application/octet-stream");
+                         });
+          }) {}
     QString origin(const std::string& name) const {
-        return QStringLiteral("http://127.0.0.1:%1/%2").arg(port).arg(QString::fromStdString(name));
+        return url(QLatin1Char('/') + QString::fromStdString(name)).toString();
     }
-
-private:
-    const std::map<std::string, std::string> bodies;
-    httplib::Server server;
-    int port = 0;
-    std::thread thread;
 };
 
 std::string songJson(const std::string& aid, const std::string& title) {
