@@ -48,7 +48,13 @@ void AppController::disconnectMessages() {
 
 void AppController::showListOutcome(const std::optional<QString>& problem) {
     if (problem) {
-        statusMessageObject->show(Topic::Service, *problem);
+        // A refused information file is most often why the service cannot be found: the
+        // line keeps saying so, not only what failed next.
+        const QString infoProblem = serviceConfig().infoFileProblem;
+        statusMessageObject->show(Topic::Service, infoProblem.isEmpty()
+                                                      ? *problem
+                                                      : *problem + QStringLiteral(" (") +
+                                                            infoProblem + QLatin1Char(')'));
         return;
     }
     // The service answered with songs: whatever kept it away before is over.

@@ -101,6 +101,16 @@ TEST_F(FailureMessages, EachFailureShowsOneLineUntilTheListWorksAgain) {
     }
     listFrom(service->apiOrigin());
     EXPECT_FALSE(message()->isShown()) << "gone once the list works again";
+
+    // With a refused information file behind the failure, the line names it too.
+    ServiceConfig refused = service->config();
+    refused.apiOrigin = QStringLiteral("https://127.0.0.1:1");
+    refused.infoFileProblem = QStringLiteral("Service information file /x ignored: owned by "
+                                             "another user");
+    setServiceConfig(refused);
+    waitForListAfter([&] { controller->searchSelector(); });
+    EXPECT_TRUE(message()->text().contains(QStringLiteral("cannot be reached")));
+    EXPECT_TRUE(message()->text().contains(QStringLiteral("owned by another user")));
 }
 
 // Answers no service sends, but a broken or hostile one might: the window shows what it
