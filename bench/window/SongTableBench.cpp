@@ -6,6 +6,7 @@
 //                       screen and the visible rows are built and painted (lists
 //                       alternate, so the old list is released each time, as it is
 //                       when a new answer replaces it)
+//   BM_ShowListWithAHugeTitle  the same for a short list with 10 MB in one title
 //
 // Runs offscreen: QT_QPA_PLATFORM=offscreen bench/window/sondrel-song-table-bench
 
@@ -52,9 +53,8 @@ void BM_ParseAnswer(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseAnswer)->Unit(benchmark::kMillisecond);
 
-void BM_ShowList(benchmark::State& state) {
-    const QJsonArray lists[2] = {*sondrel::readSongListAnswer(answerBytes(kSongs, 0)).songs,
-                                 *sondrel::readSongListAnswer(answerBytes(kSongs, 1)).songs};
+// Shows the two lists in turn, as list answers replace each other.
+void showLists(benchmark::State& state, const QJsonArray (&lists)[2]) {
     // The benchmark library runs this function more than once in one process.
     sondrel::AppController::resetProcessWideState();
     sondrel::AppController controller;
@@ -82,7 +82,28 @@ void BM_ShowList(benchmark::State& state) {
     }
     state.counters["rows_built"] = table->loadedRows().size();
 }
+void BM_ShowList(benchmark::State& state) {
+    const QJsonArray lists[2] = {*sondrel::readSongListAnswer(answerBytes(kSongs, 0)).songs,
+                                 *sondrel::readSongListAnswer(answerBytes(kSongs, 1)).songs};
+    showLists(state, lists);
+}
 BENCHMARK(BM_ShowList)->Unit(benchmark::kMillisecond);
+
+// A list with 10 MB of text in one title (an odd or hostile answer), shown in turn with an
+// ordinary one: the main loop's part should stay within a frame (16.7 ms).
+void BM_ShowListWithAHugeTitle(benchmark::State& state) {
+    QString huge(10 * 1024 * 1024, QLatin1Char('a'));
+    for (qsizetype i = 0; i < huge.size(); i += 7) {
+        huge[i] = QLatin1Char(' ');
+    }
+    QJsonArray odd = *sondrel::readSongListAnswer(answerBytes(20, 0)).songs;
+    QJsonObject first = odd[0].toObject();
+    first[QStringLiteral("title")] = huge;
+    odd[0] = first;
+    const QJsonArray lists[2] = {odd, *sondrel::readSongListAnswer(answerBytes(20, 1)).songs};
+    showLists(state, lists);
+}
+BENCHMARK(BM_ShowListWithAHugeTitle)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -92,7 +92,11 @@ bool AudioPlayer::initWithData(std::shared_ptr<const AudioData> data, QString* e
         if (r == MPG123_NEED_MORE && feedMore()) {
             continue;
         }
-        err = r == MPG123_NEED_MORE || r == MPG123_DONE
+        const int status = source->httpStatus;
+        err = status != 0 && (status < 200 || status >= 300)
+                  ? QStringLiteral("the song's address answered HTTP %1 instead of the song")
+                        .arg(status)
+              : r == MPG123_NEED_MORE || r == MPG123_DONE
                   ? QStringLiteral("no playable MP3 audio in the first %1 bytes")
                         .arg(source->bytes.size())
                   : QStringLiteral("not MP3 audio: %1")

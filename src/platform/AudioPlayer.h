@@ -39,6 +39,9 @@ struct AudioData {
     // What the transfer announced as the whole length, or -1 when it did not say. Players
     // use it to know the full duration before the last byte is here.
     std::int64_t expectedLength = -1;
+    // The HTTP status the bytes came with (0 when they did not come over HTTP). Bytes of
+    // an error answer are not a song, and a failure to decode them says so.
+    int httpStatus = 0;
 };
 
 class AudioPlayer;

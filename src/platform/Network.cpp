@@ -1,6 +1,7 @@
 #include "platform/Network.h"
 
 #include "platform/Log.h"
+#include "platform/ServiceConfig.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -9,6 +10,32 @@
 #include <memory>
 
 namespace sondrel {
+namespace {
+
+HttpFailure failureOf(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::NoError:
+        return HttpFailure::None;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the inactivity time-out cancels
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return HttpFailure::Unreachable;
+    case QNetworkReply::SslHandshakeFailedError:
+        return HttpFailure::Untrusted;
+    default:
+        return HttpFailure::Other;
+    }
+}
+
+} // namespace
 
 QList<QNetworkCookie> SharedCookieJar::cookiesForUrl(const QUrl& url) const {
     std::lock_guard lock(mutex);
@@ -74,6 +101,17 @@ QNetworkAccessManager* newNetworkAccessManager(QObject* parent) {
 
 HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& verb,
                            const QByteArray& body, std::chrono::milliseconds timeout) {
+    const QUrl& url = request.url();
+    if (url.toString(QUrl::FullyEncoded)
+            .contains(QLatin1String("access_token"), Qt::CaseInsensitive) &&
+        !mayCarryAccessToken(url)) {
+        HttpResult refused;
+        refused.failure = HttpFailure::TokenRefused;
+        refused.error = QStringLiteral("the access token is sent only over HTTPS, not to %1")
+                            .arg(url.toString(QUrl::RemoveQuery | QUrl::RemoveFragment));
+        logLine(QStringLiteral("Request refused: %1").arg(refused.error));
+        return refused;
+    }
     // One manager per thread, kept for the thread's life: connections are reused.
     thread_local std::unique_ptr<QNetworkAccessManager> manager{newNetworkAccessManager()};
 
@@ -96,6 +134,7 @@ HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& ver
     if (!result.ok) {
         // Qt's error texts may quote the address, and with it the access token.
         result.error = hideAccessTokens(reply->errorString());
+        result.failure = failureOf(error);
     }
     delete reply;
     return result;

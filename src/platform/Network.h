@@ -55,16 +55,30 @@ QNetworkAccessManager* newNetworkAccessManager(QObject* parent = nullptr);
 
 inline constexpr std::chrono::milliseconds kRequestTimeout{10000};
 
+// Why a transfer did not complete, as far as the user needs to know.
+enum class HttpFailure {
+    None,
+    Unreachable,  // no connection: refused, host unknown, time-out, dropped
+    Untrusted,    // the server's certificate is not trusted (TLS handshake failed)
+    TokenRefused, // not sent: the address carries an access token over plain HTTP
+    Other,
+};
+
 struct HttpResult {
     bool ok = false;    // the transfer completed (any HTTP status)
     int httpStatus = 0; // 0 when no HTTP answer arrived
     QByteArray body;    // what arrived, also on failure
     QString error;      // the network error text when !ok
+    HttpFailure failure = HttpFailure::None;
 };
 
 // Sends one request and waits for the whole answer on the calling thread (which must
 // not be the main thread while the main loop is expected to stay responsive). The
 // time-out counts inactivity: it fires when no bytes move for `timeout`.
+//
+// An address that carries an access token is sent only where mayCarryAccessToken()
+// (platform/ServiceConfig.h) allows: HTTPS, or plain HTTP to this machine. Anything else
+// is refused unsent (TokenRefused), with a log line.
 HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& verb = "GET",
                            const QByteArray& body = {},
                            std::chrono::milliseconds timeout = kRequestTimeout);

@@ -4,11 +4,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sondrel {
 namespace {
@@ -60,14 +67,70 @@ ServiceConfig currentConfig;              // guarded by configMutex
 bool configSet = false;                   // guarded by configMutex
 QList<QSslCertificate> extraCertificates; // guarded by configMutex
 
+// The information file's object, or nothing with `problem` set (and logged) when it is
+// there but must not or cannot be used. A missing file is a problem only when it was
+// asked for by name.
+std::optional<QJsonObject> readInfoFile(const QString& path, bool named, QString* problem) {
+    auto refuse = [&](const QString& why) -> std::optional<QJsonObject> {
+        *problem = QStringLiteral("Service information file %1 %2").arg(path, why);
+        logLine(*problem);
+        return std::nullopt;
+    };
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT && !named) {
+            return std::nullopt;
+        }
+        return refuse(QStringLiteral("cannot be opened (%1)")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    QFile file;
+    // The checks look at the file actually opened, so it cannot be swapped in between.
+    struct stat st {};
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return refuse(QStringLiteral("cannot be read"));
+    }
+    if (!statted || !S_ISREG(st.st_mode)) {
+        return refuse(QStringLiteral("ignored: not a regular file"));
+    }
+    if (st.st_uid != ::geteuid()) {
+        return refuse(QStringLiteral("ignored: owned by another user"));
+    }
+    // Group-writable is fine only for the user's own group.
+    if ((st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getegid())) {
+        return refuse(QStringLiteral("ignored: writable by other users"));
+    }
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        return refuse(QStringLiteral("ignored: not a JSON object"));
+    }
+    return document.object();
+}
+
 } // namespace
 
 QString defaultServiceInfoPath() {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty()) {
-        folder = QDir::tempPath();
+        return {};
     }
     return QDir(folder).filePath(QStringLiteral("sondrel-service.json"));
+}
+
+bool mayCarryAccessToken(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https")) {
+        return !url.host().isEmpty();
+    }
+    if (scheme != QLatin1String("http")) {
+        return false;
+    }
+    const QString host = url.host().toLower();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
 }
 
 ServiceConfig loadServiceConfig(const QStringList& arguments) {
@@ -75,13 +138,14 @@ ServiceConfig loadServiceConfig(const QStringList& arguments) {
     if (infoPath.isNull()) {
         infoPath = environmentValue("SONDREL_SERVICE_INFO");
     }
-    if (infoPath.isNull()) {
+    const bool named = !infoPath.isNull();
+    if (!named) {
         infoPath = defaultServiceInfoPath();
     }
     QJsonObject info;
-    QFile file(infoPath);
-    if (file.open(QIODevice::ReadOnly)) {
-        info = QJsonDocument::fromJson(file.readAll()).object();
+    QString infoProblem;
+    if (!infoPath.isEmpty()) {
+        info = readInfoFile(infoPath, named, &infoProblem).value_or(QJsonObject());
     }
 
     const QString host = QStringLiteral("127.0.0.1");
@@ -89,9 +153,10 @@ ServiceConfig loadServiceConfig(const QStringList& arguments) {
         QStringLiteral("https://%1:%2").arg(host).arg(kStandInHttpsPort),
         QStringLiteral("http://%1:%2").arg(host).arg(kStandInHttpPort),
         QStringLiteral("https://%1:%2").arg(host).arg(kStandInHttpsPort),
-        QStringLiteral("http://%1:%2").arg(host).arg(kStandInHttpPort),
+        QStringLiteral("https://%1:%2").arg(host).arg(kStandInHttpsPort),
         QStringLiteral("4713298"),
         QString(),
+        infoProblem,
     };
     for (const Source& source : kSources) {
         QString value = optionValue(arguments, QLatin1String(source.option));

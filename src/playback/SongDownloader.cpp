@@ -78,6 +78,17 @@ void SongDownloader::startDownloadingSong() {
         return;
     }
     transferUrl = player->getCurrentSongURL();
+    // Song addresses come from the service's answer: only the web's own schemes are
+    // fetched (a "file:" address would read the local disk).
+    const QString scheme = transferUrl.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        const QString reason =
+            QStringLiteral("the song's address is not an http or https address: %1")
+                .arg(transferUrl.toString(QUrl::RemoveQuery | QUrl::RemoveFragment).left(200));
+        logLine(QStringLiteral("didFailWithError: %1").arg(reason));
+        emit songTransferFailed(reason);
+        return;
+    }
     transferSongId = id;
     transferHeld = true;
     transferDone = false;
@@ -150,6 +161,7 @@ void SongDownloader::didReceiveResponse(QNetworkReply* reply) {
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     currentSongDataLength = length.isValid() ? length.toLongLong() : -1;
     buffer->expectedLength = currentSongDataLength;
+    buffer->httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     lastStartLength = 0;
     dryAt = -1;
 }
@@ -220,7 +232,7 @@ void SongDownloader::didFinish(QNetworkReply* reply) {
     if (!isHttpAnswer(reply) ||
         (success && currentSongDataLength > 0 && have < currentSongDataLength)) {
         const QString error = reply->error() != QNetworkReply::NoError
-                                  ? reply->errorString()
+                                  ? hideAccessTokens(reply->errorString())
                                   : QStringLiteral("the answer ended after %1 of %2 bytes")
                                         .arg(have)
                                         .arg(currentSongDataLength);
@@ -260,6 +272,7 @@ void SongDownloader::transferFailed(const QString& error) {
     logLine(QStringLiteral("Song transfer given up after %1 tries").arg(retry.failureCount()));
     gaveUp = true;
     transferDone = true;
+    emit songTransferFailed(error);
     // The player learns it from the main loop: it may move on to the next song, which
     // must not happen inside this transfer's own callback.
     std::weak_ptr<AudioData> target = buffer;

@@ -6,6 +6,9 @@
 // and whether a seek target lies far enough inside the bytes received (canISeekToTime).
 // It talks to the player directly through SongPlayer::sharedInstance().
 //
+// Only http and https addresses are fetched: another scheme (a "file:" address in the
+// service's answer) fails the transfer without reading anything.
+//
 // One buffer and one transfer at a time: starting a song while a transfer runs cancels
 // that transfer first. A body whose HTTP status is not 2xx is collected (the player then
 // fails to decode it) but never stored in the memory cache.
@@ -106,6 +109,11 @@ public:
     static std::int64_t currentSongDataLengthValue() { return currentSongDataLength; }
     static void setCurrentSongDataLength(std::int64_t bytes) { currentSongDataLength = bytes; }
     static void resetProcessWideState() { currentSongDataLength = 0; }
+
+signals:
+    // A song's transfer could not start or broke off without an answer; `reason` is a
+    // short text (the log has the same in its "didFailWithError:" line).
+    void songTransferFailed(const QString& reason);
 
 private:
     // Sends the request for the current song, going on after `held` bytes when > 0.

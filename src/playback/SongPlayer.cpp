@@ -174,6 +174,7 @@ void SongPlayer::play() {
     audio.reset();
     if (!made) {
         logLine(QStringLiteral("Error play song: %1").arg(error));
+        emit songCouldNotPlay(error);
         if (delegateRef) {
             delegateRef->songPlayerStopped();
         }

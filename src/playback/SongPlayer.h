@@ -133,6 +133,11 @@ public:
     static void resetProcessWideState();
     static std::uint64_t currentSongNumberValue() { return currentSongNumber; }
 
+signals:
+    // play() could not make an audio player for the song's bytes; `reason` is the text of
+    // its "Error play song:" log line. Sent just before songPlayerStopped.
+    void songCouldNotPlay(const QString& reason);
+
 private:
     void audioPlayerDidFinishPlaying(AudioPlayer* player, bool successfully) override;
     void tick();

@@ -26,13 +26,28 @@ QFont titleBoldFont() {
     return font;
 }
 
+namespace {
+
+// An artist or title longer than this is cut for showing: a service answer may hold
+// megabytes in one field, and laying that out would stall the window on every redraw.
+constexpr qsizetype kLongestShownField = 500;
+
+QString shownField(const QJsonObject& song, QLatin1String key) {
+    QString text = song.value(key).toString();
+    if (text.size() > kLongestShownField) {
+        text.truncate(kLongestShownField);
+        if (text.back().isHighSurrogate()) {
+            text.chop(1); // never half a character
+        }
+    }
+    return CommonHelper::cleanFromHTMLCharacters(text).value_or(QString());
+}
+
+} // namespace
+
 AttributedTitle attributedTitleForSong(const QJsonObject& song) {
-    const QString artist =
-        CommonHelper::cleanFromHTMLCharacters(song.value(QLatin1String("artist")).toString())
-            .value_or(QString());
-    const QString title =
-        CommonHelper::cleanFromHTMLCharacters(song.value(QLatin1String("title")).toString())
-            .value_or(QString());
+    const QString artist = shownField(song, QLatin1String("artist"));
+    const QString title = shownField(song, QLatin1String("title"));
     const QString separator =
         !artist.isEmpty() && !title.isEmpty() ? QStringLiteral(" - ") : QString();
     AttributedTitle result;

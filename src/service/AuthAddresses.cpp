@@ -3,18 +3,34 @@
 #include "support/CommonHelper.h"
 #include "support/HTMLParser.h"
 
+#include <algorithm>
+
 namespace sondrel {
 
 AuthAddresses AuthAddresses::from(const ServiceConfig& config) {
     AuthAddresses a;
-    a.redirectPage = config.apiHttpOrigin + QStringLiteral("/blank.html");
+    a.redirectPage = config.apiOrigin + QStringLiteral("/blank.html");
     a.authorization =
-        config.apiHttpOrigin + QStringLiteral("/oauth/authorize?client_id=") + config.clientId +
+        config.apiOrigin + QStringLiteral("/oauth/authorize?client_id=") + config.clientId +
         QStringLiteral("&redirect_uri=") + a.redirectPage +
         QStringLiteral("&scope=audio,friends,status&display=page&response_type=token");
     a.loginForm = config.loginOrigin + QStringLiteral("/?act=login&soft=1");
     a.feed = config.mainOrigin + QStringLiteral("/feed");
+    for (const QString& origin : {config.apiOrigin, config.loginOrigin, config.mainOrigin}) {
+        a.serviceOrigins.append(QUrl(origin));
+    }
     return a;
+}
+
+bool AuthAddresses::isServiceOrigin(const QUrl& url) const {
+    const QString scheme = url.scheme().toLower();
+    const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
+    return !url.host().isEmpty() &&
+           std::any_of(serviceOrigins.begin(), serviceOrigins.end(), [&](const QUrl& origin) {
+               return origin.scheme().toLower() == scheme &&
+                      origin.host().compare(url.host(), Qt::CaseInsensitive) == 0 &&
+                      origin.port(scheme == QLatin1String("https") ? 443 : 80) == port;
+           });
 }
 
 QString addressText(const QUrl& url) {
@@ -30,6 +46,10 @@ FinishedLoadTests testFinishedLoad(const QString& initialAddress, const AuthAddr
         CommonHelper::containsStringInString(addresses.loginForm, initialAddress) ||
         CommonHelper::containsStringInString(QStringLiteral("act=grant_access"), initialAddress);
     return tests;
+}
+
+bool AuthAddresses::signInViewMayShow(const QUrl& url) const {
+    return isServiceOrigin(url) && mayCarryAccessToken(url);
 }
 
 TokenAddress readTokenAddress(const QString& address) {

@@ -2,13 +2,18 @@
 // The sign-in's fixed addresses and the rules that read the addresses the sign-in web
 // view finishes loading:
 //
-//   authorization address  <api http origin>/oauth/authorize?client_id=<id>&redirect_uri=
-//                          <api http origin>/blank.html&scope=audio,friends,status
+//   authorization address  <api origin>/oauth/authorize?client_id=<id>&redirect_uri=
+//                          <api origin>/blank.html&scope=audio,friends,status
 //                          &display=page&response_type=token   (the redirect page address
 //                          stands in it as is, not percent-encoded)
-//   redirect page          <api http origin>/blank.html
+//   redirect page          <api origin>/blank.html
 //   login form address     <login origin>/?act=login&soft=1
 //   feed page              <main origin>/feed
+//
+// All of them are HTTPS (the configured origins are): the redirect page's address
+// carries the access token, and a page that a middleman could rewrite would read it.
+// The sign-in view shows only pages of the service's own origins (the API, login and
+// main origins); anything else opens in the desktop's browser.
 //
 // A finished load is tested on its initial address (before redirects), as text:
 //   - "act=logout" anywhere: the logout has completed;
@@ -21,6 +26,7 @@
 #include "platform/ServiceConfig.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QUrl>
 #include <optional>
@@ -37,8 +43,17 @@ struct AuthAddresses {
     QString redirectPage;
     QString loginForm;
     QString feed;
+    // The origins the sign-in view may show.
+    QList<QUrl> serviceOrigins;
 
     static AuthAddresses from(const ServiceConfig& config);
+
+    // Whether `url` belongs to one of serviceOrigins (same scheme, host and port).
+    bool isServiceOrigin(const QUrl& url) const;
+    // Whether the sign-in view may show `url`: a service origin that a token may travel
+    // to (mayCarryAccessToken: HTTPS, or plain HTTP only on this machine). A service
+    // configured with a plain HTTP origin elsewhere gets no sign-in page in the view.
+    bool signInViewMayShow(const QUrl& url) const;
 };
 
 // The text form of a web view address that the tests below look at: every part,

@@ -114,6 +114,11 @@ SongListAnswer readSongListAnswer(const QByteArray& bytes) {
     result.action = errorActionForAnswer(*answer);
     logAction(result.action);
     result.songs = songsFromListAnswer(*answer);
+    if (answer->contains(kError) && hasWellFormedError(*answer)) {
+        const QJsonObject error = answer->value(kError).toObject();
+        result.errorCode = error.value(kErrorCode).toDouble();
+        result.errorMessage = error.value(QStringLiteral("error_msg")).toString();
+    }
     return result;
 }
 

@@ -51,6 +51,9 @@ struct SongListAnswer {
     ServiceErrorAction action = ServiceErrorAction::None;
     // The new list on screen; nothing when the answer does not parse.
     std::optional<QJsonArray> songs;
+    // A well-formed error answer's "error_code" and "error_msg" (when it is a text).
+    std::optional<double> errorCode;
+    QString errorMessage;
 };
 
 // Reads a list answer with one parse: runs the shared check (with its log lines) and

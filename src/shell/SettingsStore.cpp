@@ -11,7 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstring>
 #include <optional>
+#include <sys/stat.h>
 
 namespace sondrel {
 namespace {
@@ -91,10 +94,44 @@ std::optional<QVariant> decode(const QJsonValue& json) {
     }
 }
 
+// Takes group and other permissions away from `path` when it has any, with a log line.
+void tightenMode(const QString& path, const char* what, mode_t privateMode) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    const mode_t type = privateMode == 0700 ? S_IFDIR : S_IFREG;
+    if (::stat(native.constData(), &st) != 0 || (st.st_mode & S_IFMT) != type ||
+        (st.st_mode & 077) == 0) {
+        return;
+    }
+    if (::chmod(native.constData(), privateMode) == 0) {
+        logLine(QStringLiteral("Settings %1 %2 was open to other users (mode %3); now %4")
+                    .arg(QLatin1String(what), path, QString::number(st.st_mode & 07777, 8),
+                         QString::number(privateMode, 8)));
+    } else {
+        logLine(QStringLiteral("Settings %1 %2 is open to other users (mode %3) and cannot be "
+                               "made private: %4")
+                    .arg(QLatin1String(what), path, QString::number(st.st_mode & 07777, 8),
+                         QString::fromLocal8Bit(std::strerror(errno))));
+    }
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(QString path) : filePath(std::move(path)) {
+    // The file holds the access token: its folder and itself are the user's alone.
+    tightenMode(QFileInfo(filePath).absolutePath(), "folder", 0700);
+    tightenMode(filePath, "file", 0600);
     load();
+}
+
+bool SettingsStore::makeFolder() const {
+    const QString folder = QFileInfo(filePath).absolutePath();
+    if (QFileInfo(folder).isDir()) {
+        return true;
+    }
+    // Its parent (the user's config folder) is made as usual, the store's own folder 0700.
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
 }
 
 SettingsStore& SettingsStore::standard() {
@@ -165,19 +202,33 @@ bool SettingsStore::save(const QString& key, const QVariant& value) {
                     .arg(QLatin1String(value.typeName() ? value.typeName() : "none"), key));
         return false;
     }
-    std::lock_guard lock(mutex);
-    values.insert(key, value);
-    QJsonObject object;
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
-        object.insert(it.key(), *encode(it.value()));
+    DurableWriteResult written;
+    SaveListener listener;
+    {
+        std::lock_guard lock(mutex);
+        values.insert(key, value);
+        QJsonObject object;
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+            object.insert(it.key(), *encode(it.value()));
+        }
+        makeFolder();
+        written =
+            writeFileDurably(filePath, QJsonDocument(object).toJson(QJsonDocument::Indented), 0600);
+        if (!written.ok) {
+            logLine(
+                QStringLiteral("Settings: could not write %1 (%2)").arg(filePath, written.error));
+        }
+        listener = saveListener;
     }
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
-    const DurableWriteResult written =
-        writeFileDurably(filePath, QJsonDocument(object).toJson(QJsonDocument::Indented), 0600);
-    if (!written.ok) {
-        logLine(QStringLiteral("Settings: could not write %1 (%2)").arg(filePath, written.error));
+    if (listener) {
+        listener(written.ok, written.error);
     }
     return written.ok;
+}
+
+void SettingsStore::setSaveListener(SaveListener listener) {
+    std::lock_guard lock(mutex);
+    saveListener = std::move(listener);
 }
 
 void SettingsStore::registerDefaults(const QVariantMap& newDefaults) {

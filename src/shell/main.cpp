@@ -6,6 +6,7 @@
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
 #include "platform/ServiceConfig.h"
+#include "platform/TokenFile.h"
 #include "shell/AppDelegate.h"
 #include "window/AppController.h"
 
@@ -47,22 +48,31 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption token(
         QStringLiteral("token"),
         QStringLiteral("Store <token> as the access token (dated now) before starting, as a "
-                       "sign-in would. The stand-in service's demo token is \"demo-token\"."),
+                       "sign-in would. Every local user can read it in the process list: "
+                       "prefer --token-file. The stand-in service's demo token is "
+                       "\"demo-token\"."),
         QStringLiteral("token"));
+    const QCommandLineOption tokenFile(
+        QStringLiteral("token-file"),
+        QStringLiteral("As --token, with the token read from the first line of <file> (\"-\": "
+                       "standard input), out of sight of other users."),
+        QStringLiteral("file"));
     const QCommandLineOption userId(
         QStringLiteral("user-id"),
         QStringLiteral("Store <id> as the signed-in user's id (with --token)."),
         QStringLiteral("id"));
     parser.addOption(token);
+    parser.addOption(tokenFile);
     parser.addOption(userId);
     const struct {
         const char* name;
         const char* help;
     } serviceOptions[] = {
         {"api-origin", "HTTPS origin of the service API (SONDREL_API_ORIGIN)."},
-        {"api-http-origin", "Plain HTTP origin of the service API (SONDREL_API_HTTP_ORIGIN)."},
+        {"api-http-origin", "Plain HTTP origin of the service API; it never carries the "
+                            "access token (SONDREL_API_HTTP_ORIGIN)."},
         {"login-origin", "HTTPS origin of the sign-in pages (SONDREL_LOGIN_ORIGIN)."},
-        {"main-origin", "HTTP origin of the service's main site (SONDREL_MAIN_ORIGIN)."},
+        {"main-origin", "HTTPS origin of the service's main site (SONDREL_MAIN_ORIGIN)."},
         {"client-id", "The player's client id at the service (SONDREL_CLIENT_ID)."},
         {"ca-cert", "An extra certificate (PEM) to trust for the service (SONDREL_CA_CERT)."},
         {"service-info", "The stand-in service's information file (SONDREL_SERVICE_INFO)."},
@@ -83,7 +93,21 @@ std::optional<CommandLine> parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion(); // exits
     }
-    return CommandLine{parser.value(token), parser.value(userId)};
+    if (parser.isSet(token) && parser.isSet(tokenFile)) {
+        std::fprintf(stderr, "sondrel: give either --token or --token-file\n");
+        return std::nullopt;
+    }
+    CommandLine result{parser.value(token), parser.value(userId)};
+    if (parser.isSet(tokenFile)) {
+        QString error;
+        const std::optional<QString> read = sondrel::readTokenFile(parser.value(tokenFile), &error);
+        if (!read) {
+            std::fprintf(stderr, "sondrel: %s\n", qPrintable(error));
+            return std::nullopt;
+        }
+        result.token = *read;
+    }
+    return result;
 }
 
 // A token given on the command line counts as a fresh sign-in.

@@ -15,6 +15,7 @@
 //   AppControllerAuth.cpp            sign-in and logout: the popover, the web view, the token
 //   AppControllerStatus.cpp          status broadcast: the switch, status.set, the captcha
 //   AppControllerMediaKeys.cpp       media keys (tap and window) and MPRIS's controls
+//   AppControllerMessages.cpp        the message line: what failed, until it works again
 //
 // Threading: main thread only. The list requests, the start-up token read, the logout's
 // feed page fetch and the status.set requests run on the background pool and come back
@@ -58,6 +59,7 @@ class ImagesCache;
 class MprisService;
 class SongDownloader;
 class SongPlayer;
+class StatusMessage;
 class WebView;
 struct CaptchaDemand;
 
@@ -273,6 +275,9 @@ public:
     // The notification sender (created with the first notification).
     DesktopNotifier* notifier();
 
+    // The window's message line (AppControllerMessages.cpp wires it to what can fail).
+    StatusMessage* statusMessage() const { return statusMessageObject; }
+
 signals:
     // A list answer has been put on screen (or found unusable); tests wait for it.
     void listRequestFinished();
@@ -305,6 +310,11 @@ private:
     void completeLogout();
     void logoutLinkFound(const std::optional<QString>& link);
     void captchaDemanded(const CaptchaDemand& demand);
+    // The message line's sources (AppControllerMessages.cpp).
+    void connectMessages();
+    void disconnectMessages();
+    void showListOutcome(const std::optional<QString>& problem);
+    void showStatusOutcome(const std::optional<QString>& problem);
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::unique_ptr<QMainWindow> mainWindow;
@@ -313,8 +323,9 @@ private:
     std::unique_ptr<ImagesCache> imagesCacheObject;
     std::shared_ptr<SPMediaKeyTap> keyTap;
     std::unique_ptr<MprisService> mpris;
-    DesktopNotifier* notifierObject = nullptr; // child of this controller
-    LyricsPanel* lyricsPanelObject = nullptr;  // child of the window
+    DesktopNotifier* notifierObject = nullptr;    // child of this controller
+    LyricsPanel* lyricsPanelObject = nullptr;     // child of the window
+    StatusMessage* statusMessageObject = nullptr; // child of this controller
     std::optional<UserNotification> lastNotification;
     int runningListRequests = 0;
     WebView* webViewObject = nullptr;   // child of this controller, made on first need

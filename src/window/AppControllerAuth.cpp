@@ -26,6 +26,7 @@
 #include "ui_MainWindow.h"
 #include "window/AppController.h"
 
+#include <QDesktopServices>
 #include <QScreen>
 #include <QThread>
 #include <algorithm>
@@ -76,6 +77,15 @@ WebView* AppController::ensureWebView() {
         webViewObject = new WebView(loginWebView(), this);
         connect(webViewObject, &WebView::didCommitLoad, this, &AppController::webViewDidCommitLoad);
         connect(webViewObject, &WebView::didFinishLoad, this, &AppController::webViewDidFinishLoad);
+        // The sign-in view stays on the service's own pages; a link elsewhere opens in the
+        // desktop's browser (web addresses only), and the popover stays as it was.
+        webViewObject->setNavigationFilter(
+            [](const QUrl& url) { return addresses().signInViewMayShow(url); });
+        connect(webViewObject, &WebView::navigationRefused, this, [](const QUrl& url) {
+            if (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) {
+                QDesktopServices::openUrl(url);
+            }
+        });
     }
     return webViewObject;
 }

@@ -11,6 +11,7 @@
 #include "playback/SongPlayer.h"
 #include "service/AudioListURLs.h"
 #include "service/ServiceAnswer.h"
+#include "service/ServiceProblems.h"
 #include "service/ServiceTrust.h"
 #include "shell/AppDelegate.h"
 #include "window/AppController.h"
@@ -41,25 +42,28 @@ void AppController::downloadPlaylistWithURL(const QUrl& url) {
         const HttpResult result = blockingGet(url, kRequestTimeout);
         // The check logs the service's error lines; the list is read in the same pass.
         SongListAnswer answer = readSongListAnswer(result.ok ? result.body : QByteArray());
-        dispatchMain([self, ok = result.ok, answer = std::move(answer)] {
-            if (!self) {
-                return;
-            }
-            if (answer.action == ServiceErrorAction::ReAuthorize) {
-                self->didAuthorize();
-            }
-            self->listRequestEnded();
-            if (ok && answer.songs) {
-                if (SongPlayer* songPlayer = player()) {
-                    songPlayer->setListOnScreenWithArray(*answer.songs);
+        std::optional<QString> problem = listProblem(result, answer);
+        dispatchMain(
+            [self, ok = result.ok, answer = std::move(answer), problem = std::move(problem)] {
+                if (!self) {
+                    return;
                 }
-                if (SongTableView* table = self->songsTableView()) {
-                    table->reloadData();
+                self->showListOutcome(problem);
+                if (answer.action == ServiceErrorAction::ReAuthorize) {
+                    self->didAuthorize();
                 }
-                self->announcePlayerState();
-            }
-            emit self->listRequestFinished();
-        });
+                self->listRequestEnded();
+                if (ok && answer.songs) {
+                    if (SongPlayer* songPlayer = player()) {
+                        songPlayer->setListOnScreenWithArray(*answer.songs);
+                    }
+                    if (SongTableView* table = self->songsTableView()) {
+                        table->reloadData();
+                    }
+                    self->announcePlayerState();
+                }
+                emit self->listRequestFinished();
+            });
     });
 }
 

@@ -8,6 +8,7 @@
 #include "window/FloatSlider.h"
 #include "window/Images.h"
 #include "window/LyricsPanel.h"
+#include "window/StatusMessage.h"
 #include "window/TitleText.h"
 #include "window/ViewTags.h"
 
@@ -87,6 +88,7 @@ void AppController::songPlayerPaused() {
 }
 
 void AppController::songPlayerPlaying() {
+    statusMessage()->resolve(StatusMessage::Topic::Playback);
     playButtonState(kStatePlaying);
 }
 

@@ -15,6 +15,7 @@
 #include "window/Images.h"
 #include "window/LyricsPanel.h"
 #include "window/NSAnimationForSlider.h"
+#include "window/StatusMessage.h"
 #include "window/StoreEditActions.h"
 #include "window/WindowStyle.h"
 
@@ -78,6 +79,7 @@ AppController::AppController(QObject* parent)
     setLoginSpinner(ui->loginSpinner);
     setLoginSmallSpinner1(ui->loginSmallSpinner1);
     setLoginSmallSpinner2(ui->loginSmallSpinner2);
+    statusMessageObject = new StatusMessage(ui->mainLayout, this);
 
     // The sign-in popover is a popup window of its own, anchored to loginPopoverDot when
     // it is shown.
@@ -119,6 +121,7 @@ AppController::AppController(QObject* parent)
 }
 
 AppController::~AppController() {
+    disconnectMessages();
     // The tap thread and the bus must not call into a controller that is going away.
     if (keyTap) {
         keyTap->setDelegate(nullptr);
@@ -180,6 +183,7 @@ void AppController::windowDidBecomeMain() {
         // too, where no tap can be made).
         mpris = std::make_unique<MprisService>(this);
         mpris->registerOnBus();
+        connectMessages();
         launched = false;
     }
     if (needAuthCheck) {

@@ -13,6 +13,7 @@
 #include "platform/ServiceConfig.h"
 #include "playback/SongPlayer.h"
 #include "service/AuthAddresses.h"
+#include "service/ServiceProblems.h"
 #include "service/ServiceTrust.h"
 #include "service/StatusBroadcast.h"
 #include "shell/AppDelegate.h"
@@ -108,6 +109,11 @@ void AppController::setCurrentPlayingInProfileStatus(bool playing) {
     statusRequests().add([self = QPointer<AppController>(this), url = *url, playing] {
         trustServiceCertificateOnce();
         const HttpResult answer = blockingGet(url, kRequestTimeout);
+        dispatchMain([self, problem = transferProblem(answer)] {
+            if (self) {
+                self->showStatusOutcome(problem);
+            }
+        });
         if (!playing || !answer.ok) {
             return; // the answer to a clear is not read
         }

@@ -35,7 +35,7 @@ QString StandInService::sharedCacheDir() {
     return QDir(base).filePath(QStringLiteral("standin-cache"));
 }
 
-StandInService::StandInService(const QStringList& extraArguments)
+StandInService::StandInService(const QStringList& extraArguments, const QString& errorLogFile)
     : dir(std::make_unique<QTemporaryDir>()), process(std::make_unique<QProcess>()) {
     if (!dir->isValid()) {
         error = QStringLiteral("cannot create a temp folder");
@@ -52,7 +52,11 @@ StandInService::StandInService(const QStringList& extraArguments)
     process->setArguments(arguments);
     // The service's notes go straight to the test's stderr (a pipe nobody reads could
     // fill up and block the service); stdout carries only the ready line.
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (errorLogFile.isEmpty()) {
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    } else {
+        process->setStandardErrorFile(errorLogFile);
+    }
     process->setReadChannel(QProcess::StandardOutput);
     process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process->start();

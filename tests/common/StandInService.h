@@ -38,7 +38,9 @@ namespace sondrel::test {
 
 class StandInService {
 public:
-    explicit StandInService(const QStringList& extraArguments = {});
+    // `errorLogFile`: where the service's stderr goes (default: the test's own stderr).
+    explicit StandInService(const QStringList& extraArguments = {},
+                            const QString& errorLogFile = {});
     ~StandInService();
     StandInService(const StandInService&) = delete;
     StandInService& operator=(const StandInService&) = delete;
@@ -50,7 +52,7 @@ public:
     QString apiOrigin() const { return cfg.apiOrigin; }      // https://127.0.0.1:P
     QString httpOrigin() const { return cfg.apiHttpOrigin; } // http://127.0.0.1:Q
     QString loginOrigin() const { return cfg.loginOrigin; }  // HTTPS origin
-    QString mainOrigin() const { return cfg.mainOrigin; }    // HTTP origin
+    QString mainOrigin() const { return cfg.mainOrigin; }    // HTTPS origin
     QString certificatePath() const { return cfg.caCertificate; }
     QString clientId() const { return cfg.clientId; }
     QString infoPath() const;

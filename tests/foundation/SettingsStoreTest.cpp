@@ -1,5 +1,6 @@
 #include "shell/SettingsStore.h"
 
+#include "platform/DurableFile.h"
 #include "platform/Log.h"
 
 #include <QDateTime>
@@ -93,6 +94,49 @@ TEST_F(SettingsStoreTest, FileIsPrivateToTheUser) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+// The folder the store makes is 0700; a folder or file left open to others by an older
+// version or by hand is closed when the store opens, and the log says so.
+TEST_F(SettingsStoreTest, FolderAndFileAreTightenedToTheUser) {
+    const auto modeOf = [](const QString& p) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(p).constData(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    const struct {
+        const char* what;
+        mode_t folderBefore; // 0: the folder does not exist yet
+        mode_t fileBefore;   // 0: no file yet
+        int logLines;
+    } rows[] = {
+        {"made by the store", 0, 0, 0},
+        {"private already", 0700, 0600, 0},
+        {"folder readable by all", 0755, 0600, 1},
+        {"file readable by all", 0700, 0644, 1},
+        {"both writable by all", 0777, 0666, 2},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString folder = dir.filePath(QStringLiteral("config%1/app").arg(n++));
+        const QString file = folder + QStringLiteral("/settings.json");
+        if (row.folderBefore != 0) {
+            ASSERT_TRUE(QDir().mkpath(folder));
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), row.folderBefore), 0);
+        }
+        if (row.fileBefore != 0) {
+            ASSERT_TRUE(sondrel::writeFileDurably(file, "{\"k\": \"old\"}", row.fileBefore).ok);
+        }
+        sondrel::LogCapture log;
+        SettingsStore store(file);
+        ASSERT_TRUE(store.save(QStringLiteral("accessToken"), QStringLiteral("secret")));
+        EXPECT_EQ(modeOf(folder), 0700u);
+        EXPECT_EQ(modeOf(file), 0600u);
+        EXPECT_EQ(log.lines().size(), row.logLines) << log.lines().join('\n').toStdString();
+        if (row.fileBefore != 0) {
+            EXPECT_EQ(store.value(QStringLiteral("k")).toString(), QStringLiteral("old"));
+        }
+    }
+}
+
 TEST_F(SettingsStoreTest, UnstorableTypeIsRefusedAndNothingChanges) {
     SettingsStore store(path());
     ASSERT_TRUE(store.save(QStringLiteral("k"), QStringLiteral("v")));
@@ -119,6 +163,7 @@ TEST_F(SettingsStoreTest, UnreadableFileIsKeptAsideAndStoreStartsEmpty) {
         QFile out(file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(contents);
+        out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         out.close();
 
         sondrel::LogCapture log;
@@ -146,9 +191,19 @@ TEST_F(SettingsStoreTest, WriteFailureIsReportedAndKeepsTheValueInMemory) {
     SettingsStore store(path());
     EXPECT_EQ(log.lines().size(), 1);
     log.clear();
+    std::vector<std::pair<bool, QString>> told;
+    store.setSaveListener([&told](bool ok, const QString& error) { told.emplace_back(ok, error); });
     EXPECT_FALSE(store.save(QStringLiteral("k"), QStringLiteral("v")));
     EXPECT_EQ(store.value(QStringLiteral("k")).toString(), QStringLiteral("v"));
     EXPECT_EQ(log.lines().size(), 1);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_FALSE(told[0].first);
+    EXPECT_FALSE(told[0].second.isEmpty());
+    // Once the way is clear the next save works, and the listener hears that too.
+    ASSERT_TRUE(QDir(path()).removeRecursively());
+    EXPECT_TRUE(store.save(QStringLiteral("k"), QStringLiteral("w")));
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[1].first);
 }
 
 TEST_F(SettingsStoreTest, ConcurrentSavesAndReadsFromSeveralThreads) {

@@ -23,14 +23,19 @@ protected:
 struct FaultRow {
     const char* name;
     const char* query;
-    const char* logPrefix; // a line that must be logged
-    bool songPlays;        // some of song 0's tone is heard
-    bool cached;           // the answer ends in the memory cache
+    const char* logPrefix;     // a line that must be logged
+    bool songPlays;            // some of song 0's tone is heard
+    bool cached;               // the answer ends in the memory cache
+    const char* url = nullptr; // song 0's whole address, in place of the stand-in's
 };
 
 const FaultRow kFaults[] = {
-    {"404 with an HTML body", "status=404", "Error play song: ", false, false},
-    {"500 with an HTML body", "status=500", "Error play song: ", false, false},
+    {"404 with an HTML body", "status=404",
+     "Error play song: the song's address answered HTTP 404 instead of the song", false, false},
+    {"500 with an HTML body", "status=500",
+     "Error play song: the song's address answered HTTP 500 instead of the song", false, false},
+    {"a file on this machine", "", "didFailWithError: the song's address is not an http", false,
+     false, "file:///etc/hostname"},
     {"garbage bytes", "fault=garbage", "Error play song: ", false, true},
     {"no Content-Length", "chunked=1", "--playPause--", true, true},
     {"300 KB ID3 tag", "id3pad=300000", "--playPause--", true, true},
@@ -48,7 +53,13 @@ TEST_F(PlaybackFaults, EachBrokenSongIsLoggedAndTheNextSongPlays) {
         recorder.events.clear();
         LogCapture log;
         const std::int64_t heardBefore = readWav(wavPath()).frames();
-        player->setListOnScreenWithArray(songs({{0, row.query}}));
+        QJsonArray list = songs({{0, row.query}});
+        if (row.url != nullptr) {
+            QJsonObject first = list[0].toObject();
+            first[QStringLiteral("url")] = QString::fromLatin1(row.url);
+            list[0] = first;
+        }
+        player->setListOnScreenWithArray(list);
         player->setListOnScreenAsCurrentPlaylist();
         player->setSongForPlay(0);
         // The transfer ends one way or the other (the stall after the 10 s time-out).

@@ -107,8 +107,11 @@ TEST_F(SondrelPlay, PlaysAListFileAndAnswersCommands) {
 }
 
 TEST_F(SondrelPlay, FetchesTheOwnListFromTheServiceAndQuitsOnQ) {
-    start({"--api", service->apiOrigin(), "--token", "demo-token", "--ca-cert",
+    // The token comes on the first line of the input, out of the process list; the
+    // commands follow it.
+    start({"--api", service->apiOrigin(), "--token-file", "-", "--ca-cert",
            service->certificatePath(), "--output", "null"});
+    send("demo-token");
     send("n");
     ASSERT_TRUE(waitForLine("now 1 ")) << lines.join('\n').toStdString();
     send("b");
@@ -148,6 +151,12 @@ TEST_F(SondrelPlay, BadArgumentsAreRefusedWithAReason) {
         {{"--list", "/nonexistent.json"}, 2, "cannot read"},
         {{"--list", playBinary()}, 2, "no song list"},
         {{"--list", "x", "--volume", "101"}, 2, "--volume"},
+        {{"--api", "https://127.0.0.1:1"}, 2, "needs either --token or --token-file"},
+        {{"--api", "https://127.0.0.1:1", "--token-file", "/nonexistent"},
+         2,
+         "cannot read the token file"},
+        {{"--api", "https://127.0.0.1:1", "--token-file", "/dev/null"}, 2, "holds no token"},
+        {{"--api", "http://192.0.2.1:1", "--token", "t"}, 2, "sent only over HTTPS"},
     };
     for (const auto& row : rows) {
         QProcess p;

@@ -12,21 +12,56 @@ sondrel::ServiceConfig config() {
     c.apiOrigin = QStringLiteral("https://127.0.0.1:47443");
     c.apiHttpOrigin = QStringLiteral("http://127.0.0.1:47080");
     c.loginOrigin = QStringLiteral("https://127.0.0.1:47443");
-    c.mainOrigin = QStringLiteral("http://127.0.0.1:47080");
+    c.mainOrigin = QStringLiteral("https://127.0.0.1:47444");
     c.clientId = QStringLiteral("4242");
     return c;
 }
 
 const QString kAuthorization = QStringLiteral(
-    "http://127.0.0.1:47080/oauth/authorize?client_id=4242&redirect_uri=http://127.0.0.1:47080/"
+    "https://127.0.0.1:47443/oauth/authorize?client_id=4242&redirect_uri=https://127.0.0.1:47443/"
     "blank.html&scope=audio,friends,status&display=page&response_type=token");
 
 TEST(AuthAddresses, FixedAddressesFromTheConfiguration) {
     const AuthAddresses a = AuthAddresses::from(config());
     EXPECT_EQ(a.authorization, kAuthorization);
-    EXPECT_EQ(a.redirectPage, QStringLiteral("http://127.0.0.1:47080/blank.html"));
+    EXPECT_EQ(a.redirectPage, QStringLiteral("https://127.0.0.1:47443/blank.html"));
     EXPECT_EQ(a.loginForm, QStringLiteral("https://127.0.0.1:47443/?act=login&soft=1"));
-    EXPECT_EQ(a.feed, QStringLiteral("http://127.0.0.1:47080/feed"));
+    EXPECT_EQ(a.feed, QStringLiteral("https://127.0.0.1:47444/feed"));
+}
+
+TEST(AuthAddresses, OnlyTheServiceOriginsStayInTheSignInView) {
+    const AuthAddresses a = AuthAddresses::from(config());
+    const struct {
+        const char* address;
+        bool service;
+    } rows[] = {
+        {"https://127.0.0.1:47443/oauth/login?x=1", true},
+        {"https://127.0.0.1:47444/feed", true},
+        {"HTTPS://127.0.0.1:47443/", true},
+        {"http://127.0.0.1:47080/blank.html", false}, // the plain HTTP listener
+        {"http://127.0.0.1:47443/", false},           // same port, other scheme
+        {"https://127.0.0.1:47445/", false},
+        {"https://127.0.0.1/", false}, // default port 443
+        {"https://example.org/", false},
+        {"https://127.0.0.1.example.org:47443/", false},
+        {"file:///etc/passwd", false},
+        {"about:blank", false},
+        {"", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.address);
+        EXPECT_EQ(a.isServiceOrigin(QUrl(QString::fromLatin1(row.address))), row.service);
+        EXPECT_EQ(a.signInViewMayShow(QUrl(QString::fromLatin1(row.address))), row.service);
+    }
+    // A service configured over plain HTTP: on this machine its pages may show, elsewhere
+    // a middleman could rewrite them, so they never do.
+    sondrel::ServiceConfig plain = config();
+    plain.apiOrigin = QStringLiteral("http://127.0.0.1:47080");
+    plain.loginOrigin = QStringLiteral("http://service.example");
+    const AuthAddresses p = AuthAddresses::from(plain);
+    EXPECT_TRUE(p.signInViewMayShow(QUrl(QStringLiteral("http://127.0.0.1:47080/blank.html"))));
+    EXPECT_TRUE(p.isServiceOrigin(QUrl(QStringLiteral("http://service.example/?act=login"))));
+    EXPECT_FALSE(p.signInViewMayShow(QUrl(QStringLiteral("http://service.example/?act=login"))));
 }
 
 TEST(AuthAddresses, AddressesKeepTheirTextThroughAUrl) {
@@ -91,7 +126,7 @@ TEST(AuthAddresses, TokenReading) {
         std::optional<QString> userId;
         std::optional<QString> token;
     };
-    const QString blank = QStringLiteral("http://127.0.0.1:47080/blank.html");
+    const QString blank = QStringLiteral("https://127.0.0.1:47443/blank.html");
     const Row rows[] = {
         {"redirect with token and id",
          blank + QStringLiteral("#access_token=abc123&expires_in=86400&user_id=77"), false,

@@ -3,6 +3,9 @@
 
 #include "signin/SignInFixture.h"
 
+#include <QDesktopServices>
+#include <QSignalSpy>
+
 namespace sondrel::test {
 namespace {
 
@@ -55,6 +58,13 @@ TEST_F(SignInFixture, FirstStartSignsInOnTheServicesPagesAfterARefusal) {
         return !visible(controller->loginSmallSpinner1()) &&
                !visible(controller->loginSmallSpinner2());
     })) << "the small spinners stop when the last load finishes";
+    // Every page of the sign-in, the redirect page with the token included, came over
+    // HTTPS: nothing on the way could read or rewrite them.
+    for (const QJsonValue& request : service->requests()) {
+        EXPECT_EQ(request.toObject().value(QStringLiteral("scheme")).toString(),
+                  QStringLiteral("https"))
+            << request.toObject().value(QStringLiteral("target")).toString().toStdString();
+    }
 }
 
 TEST_F(SignInFixture, StartUpTokenCheckByTheTokensAge) {
@@ -182,5 +192,50 @@ TEST_F(SignInFixture, LogoutFollowsTheFeedPagesLinkOnly) {
     EXPECT_FALSE(visible(controller->loginSpinner()));
 }
 
+// Receives the addresses the player hands to the desktop's browser.
+class BrowserStandIn : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+TEST_F(SignInFixture, LinksToOtherSitesOpenInTheBrowserAndTheSignInStays) {
+    BrowserStandIn browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+    startWindow({QString(), std::nullopt});
+    ASSERT_TRUE(waitForPage(kLoginForm));
+    const QUrl loginPage = web()->currentUrl();
+    QSignalSpy refused(web(), &WebView::navigationRefused);
+
+    // The login page's help link leads to another site; a script that sends the page to
+    // the service's plain HTTP listener (not a sign-in origin) is refused as well.
+    web()->runJavaScript(QStringLiteral("document.querySelector('p.help a').click();"));
+    ASSERT_TRUE(waitFor([&] { return refused.count() == 1; }));
+    web()->runJavaScript(
+        QStringLiteral("location.href = '%1/oauth/login';").arg(service->httpOrigin()));
+    ASSERT_TRUE(waitFor([&] { return refused.count() == 2; }));
+    QCoreApplication::processEvents();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+
+    EXPECT_EQ(browser.opened,
+              (QList<QUrl>{QUrl(QStringLiteral("https://help.sondrel.example/sign-in")),
+                           QUrl(service->httpOrigin() + QStringLiteral("/oauth/login"))}));
+    EXPECT_TRUE(controller->isPopoverShown());
+    EXPECT_EQ(web()->currentUrl(), loginPage);
+    EXPECT_TRUE(pageSays(kLoginForm));
+    for (const QJsonValue& request : service->requests()) {
+        EXPECT_NE(request.toObject().value(QStringLiteral("scheme")).toString(),
+                  QStringLiteral("http"))
+            << "the sign-in view asked the plain HTTP listener for "
+            << request.toObject().value(QStringLiteral("target")).toString().toStdString();
+    }
+}
+
 } // namespace
 } // namespace sondrel::test
+
+#include "SignInTest.moc"

@@ -26,8 +26,8 @@ protected:
 
     // The authorization address exactly as the player builds it.
     QString authorizationAddress() const {
-        return service.httpOrigin() + QStringLiteral("/oauth/authorize?client_id=") +
-               service.clientId() + QStringLiteral("&redirect_uri=") + service.httpOrigin() +
+        return service.apiOrigin() + QStringLiteral("/oauth/authorize?client_id=") +
+               service.clientId() + QStringLiteral("&redirect_uri=") + service.apiOrigin() +
                QStringLiteral(
                    "/blank.html&scope=audio,friends,status&display=page&response_type=token");
     }
@@ -39,7 +39,7 @@ protected:
         QUrlQuery form;
         form.addQueryItem(QStringLiteral("client_id"), service.clientId());
         form.addQueryItem(QStringLiteral("redirect_uri"),
-                          service.httpOrigin() + QStringLiteral("/blank.html"));
+                          service.apiOrigin() + QStringLiteral("/blank.html"));
         form.addQueryItem(QStringLiteral("scope"), QStringLiteral("audio,friends,status"));
         form.addQueryItem(QStringLiteral("email"), login);
         form.addQueryItem(QStringLiteral("pass"), password);
@@ -116,7 +116,7 @@ TEST_F(AuthPagesTest, SignInGrantAndRedirectIssueAWorkingToken) {
     ASSERT_EQ(granted.status, 302);
     const QString redirect = QString::fromUtf8(granted.header("Location"));
     EXPECT_TRUE(
-        redirect.startsWith(service.httpOrigin() + QStringLiteral("/blank.html#access_token=")))
+        redirect.startsWith(service.apiOrigin() + QStringLiteral("/blank.html#access_token=")))
         << redirect.toStdString();
     EXPECT_TRUE(redirect.contains(QStringLiteral("&expires_in=86400&user_id=1001")));
     const QString token = fragment(redirect).queryItemValue(QStringLiteral("access_token"));
@@ -132,7 +132,7 @@ TEST_F(AuthPagesTest, SignInGrantAndRedirectIssueAWorkingToken) {
     ASSERT_EQ(again.status, 302);
     const QString second = QString::fromUtf8(again.header("Location"));
     EXPECT_TRUE(
-        second.startsWith(service.httpOrigin() + QStringLiteral("/blank.html#access_token=")));
+        second.startsWith(service.apiOrigin() + QStringLiteral("/blank.html#access_token=")));
     EXPECT_NE(fragment(second).queryItemValue(QStringLiteral("access_token")), token);
 }
 
@@ -157,7 +157,7 @@ TEST_F(AuthPagesTest, DenyingAccessRedirectsWithAnErrorAndNoToken) {
     ASSERT_EQ(denied.status, 302);
     const QString redirect = QString::fromUtf8(denied.header("Location"));
     EXPECT_TRUE(redirect.startsWith(
-        service.httpOrigin() +
+        service.apiOrigin() +
         QStringLiteral("/blank.html#error=access_denied&error_reason=user_denied")))
         << redirect.toStdString();
     EXPECT_FALSE(redirect.contains(QStringLiteral("access_token")));
@@ -186,7 +186,7 @@ TEST_F(AuthPagesTest, UnknownApplicationsAndForeignRedirectsAreRefused) {
     const QStringList bad = {
         QString(good).replace(QStringLiteral("client_id=") + service.clientId(),
                               QStringLiteral("client_id=1")),
-        QString(good).replace(service.httpOrigin() + QStringLiteral("/blank.html"),
+        QString(good).replace(service.apiOrigin() + QStringLiteral("/blank.html"),
                               QStringLiteral("http://example.invalid/blank.html")),
         QString(good).replace(QStringLiteral("/blank.html"), QStringLiteral("/steal.html")),
     };
@@ -248,7 +248,7 @@ TEST(AuthTokens, SignInTokensExpireAfterTheLifetime) {
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("client_id"), service.clientId());
     form.addQueryItem(QStringLiteral("redirect_uri"),
-                      service.httpOrigin() + QStringLiteral("/blank.html"));
+                      service.apiOrigin() + QStringLiteral("/blank.html"));
     form.addQueryItem(QStringLiteral("email"), QStringLiteral("demo"));
     form.addQueryItem(QStringLiteral("pass"), QStringLiteral("demo"));
     const Reply login = fetch(QUrl(service.loginOrigin() + QStringLiteral("/?act=login&soft=1")),

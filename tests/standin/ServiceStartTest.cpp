@@ -3,6 +3,7 @@
 
 #include "ClientHelpers.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -10,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -50,7 +52,7 @@ TEST(ServiceStart, InformationFileNamesBothListenersAndTheCertificate) {
     EXPECT_TRUE(https.match(service.apiOrigin()).hasMatch()) << service.apiOrigin().toStdString();
     EXPECT_TRUE(http.match(service.httpOrigin()).hasMatch()) << service.httpOrigin().toStdString();
     EXPECT_EQ(service.loginOrigin(), service.apiOrigin());
-    EXPECT_EQ(service.mainOrigin(), service.httpOrigin());
+    EXPECT_EQ(service.mainOrigin(), service.apiOrigin());
     EXPECT_EQ(service.clientId(), QStringLiteral("777"));
     EXPECT_TRUE(QDir::isAbsolutePath(service.certificatePath()));
 
@@ -300,4 +302,32 @@ TEST(ServiceControl, ControlEndpointsExistOnlyOnThePlainListener) {
     EXPECT_EQ(fetch(service.apiOrigin() + QStringLiteral("/control/requests")).status, 404);
     EXPECT_EQ(service.library().size(), 12);
     EXPECT_EQ(service.library().at(0).toObject().value(QStringLiteral("tone_hz")).toInt(), 300);
+}
+
+// The --verbose log of requests shows no token, in any of the forms an address carries it.
+TEST(ServiceStart, VerboseLogHidesAccessTokens) {
+    QTemporaryDir logDir;
+    const QString logPath = logDir.filePath(QStringLiteral("service.log"));
+    StandInService service(
+        {QStringLiteral("--verbose"), QStringLiteral("--token"), QStringLiteral("s3cret-tok")},
+        logPath);
+    ASSERT_TRUE(service.isReady()) << service.errorString().toStdString();
+    ASSERT_TRUE(service.trustCertificate());
+    const QString targets[] = {
+        QStringLiteral("/method/audio.get?access_token=s3cret-tok&"),
+        QStringLiteral("/method/status.set?ACCESS_TOKEN=s3cret-tok&text="),
+        QStringLiteral("/feed?next=%2Fx%3Faccess_token%3Ds3cret-tok%26a%3D1"),
+    };
+    for (const QString& target : targets) {
+        fetch(service.apiOrigin() + target);
+    }
+    QByteArray log;
+    const QDeadlineTimer deadline(30000);
+    while (log.count("<hidden>") < 3 && !deadline.hasExpired()) {
+        QThread::msleep(20);
+        log = readFile(logPath);
+    }
+    EXPECT_EQ(log.count("<hidden>"), 3) << log.toStdString();
+    EXPECT_FALSE(log.contains("s3cret-tok")) << log.toStdString();
+    EXPECT_TRUE(log.contains("/method/audio.get?access_token=<hidden>&")) << log.toStdString();
 }

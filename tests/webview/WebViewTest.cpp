@@ -5,6 +5,7 @@
 
 #include "platform/webview/WebView.h"
 
+#include "common/LoopbackHttpServer.h"
 #include "common/StandInService.h"
 #include "platform/Network.h"
 
@@ -15,14 +16,17 @@
 #include <QTcpServer>
 #include <QWidget>
 #include <gtest/gtest.h>
-#include <httplib.h>
-#include <thread>
 
 namespace {
 
-class LoopbackServer {
+// The pages the adapter is tried on.
+class LoopbackServer : public sondrel::test::LoopbackHttpServer {
 public:
-    LoopbackServer() {
+    LoopbackServer() : LoopbackHttpServer(addPages) {}
+    QUrl url(const char* path) const { return LoopbackHttpServer::url(QLatin1String(path)); }
+
+private:
+    static void addPages(httplib::Server& server) {
         server.Get("/start", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/final#access_token=abc&user_id=7");
         });
@@ -41,25 +45,7 @@ public:
             res.set_header("Set-Cookie", "session=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
             res.set_content("<html><body>signed out</body></html>", "text/html");
         });
-        port = server.bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server.listen_after_bind(); });
-        // stop() is a no-op until the listening loop runs: wait for it.
-        while (!server.is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
     }
-    ~LoopbackServer() {
-        server.stop();
-        thread.join();
-    }
-    QUrl url(const char* path) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(path)));
-    }
-
-private:
-    httplib::Server server;
-    int port = 0;
-    std::thread thread;
 };
 
 bool spinUntil(const std::function<bool()>& done, int ms = 60000) {

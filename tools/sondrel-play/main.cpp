@@ -4,6 +4,7 @@
 #include "PlayConsole.h"
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
+#include "platform/TokenFile.h"
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "support/CommonHelper.h"
@@ -87,8 +88,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption apiOption(QStringLiteral("api"),
                                        QStringLiteral("Service API origin (https://host:port)."),
                                        QStringLiteral("ORIGIN"));
-    const QCommandLineOption tokenOption(QStringLiteral("token"), QStringLiteral("Access token."),
-                                         QStringLiteral("TOKEN"));
+    const QCommandLineOption tokenOption(
+        QStringLiteral("token"),
+        QStringLiteral("Access token (visible to every local user in the process list)."),
+        QStringLiteral("TOKEN"));
+    const QCommandLineOption tokenFileOption(
+        QStringLiteral("token-file"),
+        QStringLiteral("Read the access token from the first line of FILE (\"-\": stdin)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption searchOption(QStringLiteral("search"),
                                           QStringLiteral("Search instead of the own list."),
                                           QStringLiteral("TEXT"));
@@ -111,9 +118,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption cacheOption(
         QStringLiteral("cache-mb"), QStringLiteral("Memory cache budget in MiB (default 256)."),
         QStringLiteral("N"), QStringLiteral("256"));
-    parser.addOptions({listOption, apiOption, tokenOption, searchOption, caOption, autoplayOption,
-                       shuffleOption, repeatOption, volumeOption, ticksOption, outputOption,
-                       cacheOption});
+    parser.addOptions({listOption, apiOption, tokenOption, tokenFileOption, searchOption, caOption,
+                       autoplayOption, shuffleOption, repeatOption, volumeOption, ticksOption,
+                       outputOption, cacheOption});
     parser.process(app);
 
     bool ok = false;
@@ -141,14 +148,24 @@ int main(int argc, char** argv) {
         }
         json = file.readAll();
     } else {
-        if (!parser.isSet(tokenOption)) {
-            return fail(QStringLiteral("--api needs --token"));
+        if (parser.isSet(tokenOption) == parser.isSet(tokenFileOption)) {
+            return fail(QStringLiteral("--api needs either --token or --token-file"));
+        }
+        QString token = parser.value(tokenOption);
+        if (parser.isSet(tokenFileOption)) {
+            QString error;
+            const std::optional<QString> read =
+                readTokenFile(parser.value(tokenFileOption), &error);
+            if (!read) {
+                return fail(error);
+            }
+            token = *read;
         }
         QString address = QStringLiteral("%1/method/%2?access_token=%3&")
                               .arg(parser.value(apiOption),
                                    parser.isSet(searchOption) ? QStringLiteral("audio.search")
                                                               : QStringLiteral("audio.get"),
-                                   parser.value(tokenOption));
+                                   token);
         if (parser.isSet(searchOption)) {
             address += QStringLiteral("&q=%1&auto_complete=1&sort=2&count=200&offset=0")
                            .arg(CommonHelper::urlencode(parser.value(searchOption)));

@@ -3,7 +3,8 @@
 //   /oauth/authorize?client_id&redirect_uri&scope&display&response_type=token
 //       -> signed in and access granted: redirect_uri#access_token=..&expires_in=..&user_id=..
 //       -> signed in: the grant page; otherwise: the login page
-//   /oauth/login        the login form, posting to "/?act=login&soft=1" on the login host
+//   /oauth/login        the login form, posting to "/?act=login&soft=1" on the login host,
+//                       with a help link to another site
 //   POST /?act=login    checks the demo account, sets the session cookie, goes on
 //   /oauth/grant        "allow" and "deny" links, both with act=grant_access
 //   /?act=grant_access  issues a token (or, with cancel=1, the access_denied error)
@@ -30,6 +31,7 @@ namespace {
 const char* const kHtmlType = "text/html; charset=utf-8";
 const char* const kSessionCookie = "sondrel_sid";
 const char* const kDisplayName = "Demo User";
+const char* const kHelpSite = "https://help.sondrel.example/sign-in";
 
 std::string param(const httplib::Request& req, const char* name) {
     return req.has_param(name) ? req.get_param_value(name) : std::string();
@@ -196,6 +198,10 @@ void loginPage(ServiceState& state, const httplib::Request& req, httplib::Respon
     body += "<input type=\"submit\" class=\"button\" value=\"Sign in\">\n</form>\n";
     body += "<p class=\"demo\">Demo account: login <b>" + htmlEscape(state.options().login) +
             "</b>, password <b>" + htmlEscape(state.options().password) + "</b></p>\n";
+    // A link to another site, as a real service's pages have: the player opens such links
+    // in the desktop's browser instead of leaving its sign-in.
+    body += "<p class=\"help\"><a href=\"" + std::string(kHelpSite) +
+            "\">Trouble signing in?</a></p>\n";
     res.set_content(htmlPage("Sign in", body), kHtmlType);
 }
 
@@ -277,7 +283,7 @@ std::string logoutTarget(const ServiceState& state, const httplib::Request& req)
             return origin + "/";
         }
     }
-    return state.origins().http + "/";
+    return state.origins().https + "/";
 }
 
 void logout(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
@@ -293,7 +299,7 @@ void logout(ServiceState& state, const httplib::Request& req, httplib::Response&
 
 void feed(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
     const Visitor v = visitor(state, req);
-    const std::string& main = state.origins().http;
+    const std::string& main = state.origins().https;
     if (!v.user) {
         res.set_content(htmlPage("News", "<h1>News</h1>\n<p>Sign in to see your news.</p>\n"
                                          "<p><a href=\"" +
@@ -323,7 +329,7 @@ void feed(ServiceState& state, const httplib::Request& req, httplib::Response& r
 
 void mainPage(ServiceState& state, const httplib::Request& req, httplib::Response& res) {
     const Visitor v = visitor(state, req);
-    const std::string& main = state.origins().http;
+    const std::string& main = state.origins().https;
     const std::string body = v.user ? "<h1>Home</h1>\n<p>Signed in as " +
                                           std::string(kDisplayName) + ".</p>\n<p><a href=\"" +
                                           htmlEscape(main) + "/feed\">News</a></p>"

@@ -39,7 +39,9 @@ Listeners and files:
                           on first start, reused later
                           (default $XDG_DATA_HOME or ~/.local/share, + /sondrel-service)
   --info FILE             information file written at start (default
-                          $XDG_RUNTIME_DIR/sondrel-service.json, or the temp folder's)
+                          $XDG_RUNTIME_DIR/sondrel-service.json, or the temp folder's;
+                          the player finds it by itself only in $XDG_RUNTIME_DIR, and
+                          elsewhere needs --service-info FILE)
   --cache-dir DIR         where generated demo songs are kept
                           (default $XDG_CACHE_HOME or ~/.cache, + /sondrel-service)
   --client-id ID          the application's client id (default 4713298)
@@ -69,7 +71,7 @@ Sign-in and status:
   --feed-without-logout   the feed page carries no logout link
 
 Other:
-  --verbose               log every request on stderr
+  --verbose               log every request on stderr (access tokens as <hidden>)
   --help                  this text
   --version               the version
 

@@ -3,6 +3,7 @@
 #include "Files.h"
 #include "Html.h"
 #include "Json.h"
+#include "LogText.h"
 #include "Routes.h"
 #include "ServiceState.h"
 
@@ -51,8 +52,8 @@ void configure(httplib::Server& server, ServiceState& state, const char* scheme,
     });
     if (state.options().verbose) {
         server.set_logger([scheme](const httplib::Request& req, const httplib::Response& res) {
-            std::cerr << "sondrel-service: " << scheme << " " << req.method << " " << req.target
-                      << " -> " << res.status << "\n";
+            std::cerr << "sondrel-service: " << scheme << " " << req.method << " "
+                      << hideAccessTokens(req.target) << " -> " << res.status << "\n";
         });
     }
     registerSongRoutes(server, state);
@@ -83,7 +84,7 @@ std::string infoJson(const ServiceState& state, const std::string& certificatePa
     w.field("api_origin", state.origins().https);
     w.field("api_http_origin", state.origins().http);
     w.field("login_origin", state.origins().https);
-    w.field("main_origin", state.origins().http);
+    w.field("main_origin", state.origins().https);
     w.field("client_id", state.options().clientId);
     w.field("certificate", certificatePath);
     w.endObject();

@@ -34,6 +34,9 @@ struct WebEngineViewEvents {
     // Whether a server whose certificate failed the engine's checks is trusted anyway;
     // `chain` starts with the server's own certificate.
     std::function<bool(const QList<QSslCertificate>& chain)> trustsCertificate;
+    // Whether the main frame may go to `url` (a link, a form, a redirect, a script, or a
+    // load of the owner's). A refused navigation leaves the page as it is. Empty: all may.
+    std::function<bool(const QUrl& url)> allowsNavigation;
 };
 
 // One view of the engine. Destroying it destroys its widget.

@@ -87,6 +87,15 @@ bool WebView::ensureCreated() {
     events.trustsCertificate = [](const QList<QSslCertificate>& chain) {
         return !chain.isEmpty() && extraTrustedCertificates().contains(chain.first());
     };
+    // Asked on every navigation of the main frame; the filter itself may change later.
+    events.allowsNavigation = [this](const QUrl& url) {
+        if (!navigationFilter || navigationFilter(url)) {
+            return true;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, url] { emit navigationRefused(url); }, Qt::QueuedConnection);
+        return false;
+    };
     engineView = module->createView(container, std::move(events));
     QWidget* widget = engineView->widget();
     if (container) {
@@ -141,6 +150,10 @@ void WebView::setVisible(bool visible) {
 
 bool WebView::isVisible() const {
     return !hidden;
+}
+
+void WebView::setNavigationFilter(std::function<bool(const QUrl&)> allows) {
+    navigationFilter = std::move(allows);
 }
 
 void WebView::runJavaScript(const QString& script, std::function<void(const QVariant&)> result) {

@@ -13,6 +13,10 @@
 // fails without a page (no connection, refused certificate) or is stopped by the next
 // one reports didFailLoad instead (the sign-in tests and reloads only pages it shows).
 //
+// The owner may keep the view on some sites (setNavigationFilter): a main-frame
+// navigation anywhere else (a link, a redirect, a script) does not happen; the page stays
+// as it is and navigationRefused tells the owner where it would have gone.
+//
 // Every cookie the web engine stores or removes is mirrored into the shared cookie jar
 // (platform/Network.h), so background requests carry the sign-in session.
 //
@@ -51,6 +55,10 @@ public:
     void setVisible(bool visible);
     bool isVisible() const;
 
+    // Which addresses the main frame may go to, asked at each navigation. Empty: every
+    // address.
+    void setNavigationFilter(std::function<bool(const QUrl&)> allows);
+
     // Runs JavaScript in the page (tests fill forms and read pages with it); `result`
     // receives the script's value.
     void runJavaScript(const QString& script,
@@ -60,6 +68,9 @@ signals:
     void didCommitLoad(const QUrl& initialUrl);
     void didFinishLoad(const QUrl& initialUrl);
     void didFailLoad(const QUrl& initialUrl);
+    // The filter kept the main frame from going to `url` (queued: sent after the engine's
+    // own call has returned).
+    void navigationRefused(const QUrl& url);
 
 private:
     // Creates the engine's view on first need; false when the engine is unavailable.
@@ -69,6 +80,7 @@ private:
     QPointer<QWidget> container;
     std::unique_ptr<WebEngineView> engineView;
     QUrl loadInitialUrl; // initial address of the load under way
+    std::function<bool(const QUrl&)> navigationFilter;
     bool hidden = false;
 };
 

@@ -16,10 +16,29 @@
 namespace sondrel {
 namespace {
 
+// A page that asks its owner before its main frame goes anywhere.
+class GuardedPage : public QWebEnginePage {
+public:
+    GuardedPage(std::function<bool(const QUrl&)> allows, QObject* parent)
+        : QWebEnginePage(QWebEngineProfile::defaultProfile(), parent), allowed(std::move(allows)) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+        if (isMainFrame && allowed && !allowed(url)) {
+            return false;
+        }
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    }
+
+private:
+    std::function<bool(const QUrl&)> allowed;
+};
+
 class QtWebEngineView : public WebEngineView {
 public:
     QtWebEngineView(QWidget* parent, WebEngineViewEvents viewEvents)
         : view(new QWebEngineView(parent)), events(std::move(viewEvents)) {
+        view->setPage(new GuardedPage(events.allowsNavigation, view));
         QWebEnginePage* page = view->page();
         QObject::connect(page, &QWebEnginePage::certificateError, view,
                          [this](QWebEngineCertificateError error) {
