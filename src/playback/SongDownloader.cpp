@@ -38,8 +38,12 @@ QString songIdText(const QJsonValue& aid) {
 }
 
 SongDownloader::SongDownloader(QObject* parent, std::int64_t cacheBudget)
-    : QObject(parent), cache(cacheBudget), network(newNetworkAccessManager(this)) {
+    : QObject(parent), cache(cacheBudget), network(newNetworkAccessManager(this)),
+      prefetcher(network, cache) {
     becomeSharedInstance(this, "SongDownloader");
+    shareTimer.setSingleShot(true);
+    shareTimer.setInterval(kShareSignalMs);
+    connect(&shareTimer, &QTimer::timeout, this, &SongDownloader::downloadedShareChanged);
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, [this] {
         // Bytes held count only when this transfer's own first answer brought them.
@@ -74,7 +78,9 @@ void SongDownloader::startDownloadingSong() {
         buffer->bytes = *cached;
         buffer->expectedLength = cached->size();
         currentSongDataLength = cached->size();
+        announceShare(true);
         player->play();
+        prefetchNext();
         return;
     }
     transferUrl = player->getCurrentSongURL();
@@ -131,6 +137,7 @@ void SongDownloader::dropReply() {
 }
 
 void SongDownloader::abortDownloading() {
+    prefetcher.cancel();
     dropReply();
     retryTimer.stop();
     transferHeld = false;
@@ -140,6 +147,41 @@ void SongDownloader::clearCurrentSongData() {
     buffer.reset();
     currentSongDataLength = 0;
     dryAt = -1;
+    announceShare(true);
+}
+
+void SongDownloader::setPrefetchNext(bool on) {
+    prefetchOn = on;
+    if (!on) {
+        prefetcher.cancel();
+    }
+}
+
+void SongDownloader::prefetchNext() {
+    SongPlayer* player = SongPlayer::sharedInstance();
+    if (!prefetchOn || !player || !buffer || !isSongCompletelyDownloaded()) {
+        return;
+    }
+    const std::optional<QJsonObject> song = player->upcomingSong();
+    if (!song) {
+        return;
+    }
+    const QString id = songIdText(song->value(QLatin1String("aid")));
+    if (id.isEmpty() || id == songIdText(player->getCurrentSongID()) || cache.objectForKey(id)) {
+        return;
+    }
+    // The current song stays cached: the next one gets only the rest of the budget.
+    prefetcher.fetch(id, QUrl(song->value(QLatin1String("url")).toString()),
+                     cache.budget() - buffer->bytes.size());
+}
+
+void SongDownloader::announceShare(bool now) {
+    if (now) {
+        shareTimer.stop();
+        emit downloadedShareChanged();
+    } else if (!shareTimer.isActive()) {
+        shareTimer.start();
+    }
 }
 
 bool SongDownloader::isSongCompletelyDownloaded() const {
@@ -211,6 +253,7 @@ void SongDownloader::didReceiveData(QNetworkReply* reply) {
         return;
     }
     buffer->bytes.append(bytes);
+    announceShare(false);
     retry.madeProgress();
     calculateCompleteDownloadingPercentageForData();
 }
@@ -254,7 +297,11 @@ void SongDownloader::didFinish(QNetworkReply* reply) {
         buffer->bytes.squeeze(); // the cache counts bytes, so it should hold no spare room
         cache.setObjectForKey(buffer->bytes, transferSongId);
     }
+    announceShare(true);
     calculateCompleteDownloadingPercentageForData();
+    if (transferOk) {
+        prefetchNext();
+    }
 }
 
 void SongDownloader::transferFailed(const QString& error) {

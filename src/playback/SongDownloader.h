@@ -18,6 +18,14 @@
 // player is told so it can move on. After the player ran dry it goes on once enough has
 // arrived (RebufferGate) or the transfer has ended.
 //
+// Once the current song is whole in memory the song that will play next is fetched into
+// the memory cache in advance (SongPrefetcher), one transfer at a time; it is cancelled
+// whenever the player stops or starts another song.
+//
+// Bytes arriving are announced by downloadedShareChanged, at most every
+// kShareSignalMs (at once when the song is whole or cleared), so a view of the
+// downloaded share follows them without repainting for every batch.
+//
 // Threading: main thread only; the transfer's callbacks arrive on the main loop and the
 // early start of the player is queued on the main loop after the current callback.
 
@@ -25,6 +33,7 @@
 #include "platform/SharedInstance.h"
 #include "playback/RebufferGate.h"
 #include "playback/SongMemoryCache.h"
+#include "playback/SongPrefetcher.h"
 #include "playback/TransferRetry.h"
 
 #include <QJsonValue>
@@ -56,6 +65,8 @@ public:
     static constexpr std::int64_t kEarlyStartWithoutLength = 64 * 1024;
     // Inactivity time-out of a song transfer.
     static constexpr int kTimeoutMs = 10000;
+    // Shortest time between two downloadedShareChanged while bytes arrive.
+    static constexpr int kShareSignalMs = 200;
 
     // Creates the memory cache (`cacheBudget` bytes) and becomes the shared instance (a
     // second creation logs "Error: You are creating a second SongDownloader. Bad Olvik").
@@ -94,7 +105,14 @@ public:
     // How resumed transfers pause and give up, and how long a transfer may go without a
     // byte (tests shorten them).
     void setRetrySchedule(const TransferRetry::Schedule& s) { retry.setSchedule(s); }
-    void setStallTimeoutMs(int ms) { stallTimeoutMs = ms; }
+    void setStallTimeoutMs(int ms) {
+        stallTimeoutMs = ms;
+        prefetcher.setStallTimeoutMs(ms);
+    }
+
+    // Whether the next song is fetched in advance (on by default).
+    void setPrefetchNext(bool on);
+    SongPrefetcher& nextSongPrefetcher() { return prefetcher; }
 
     // Accessors.
     SongMemoryCache& songsCache() { return cache; }
@@ -114,8 +132,14 @@ signals:
     // A song's transfer could not start or broke off without an answer; `reason` is a
     // short text (the log has the same in its "didFailWithError:" line).
     void songTransferFailed(const QString& reason);
+    // More of the current song arrived, it became whole, or it was cleared.
+    void downloadedShareChanged();
 
 private:
+    // Fetches the song that plays next when the current one is whole in memory.
+    void prefetchNext();
+    // Announces new bytes within kShareSignalMs; `now`: at once.
+    void announceShare(bool now);
     // Sends the request for the current song, going on after `held` bytes when > 0.
     void sendRequest(std::int64_t held);
     void didReceiveResponse(QNetworkReply* reply);
@@ -151,6 +175,9 @@ private:
     TransferRetry retry;
     DownloadRate rate;
     QTimer retryTimer; // the pause before the next try
+    QTimer shareTimer; // holds back downloadedShareChanged while bytes arrive
+    bool prefetchOn = true;
+    SongPrefetcher prefetcher; // declared after `network`, which it uses
 
     static inline std::int64_t currentSongDataLength = 0; // process wide, main thread
 };

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace sondrel {
 
@@ -30,6 +31,7 @@ void SongPlayer::resetProcessWideState() {
     currentSongNumber = 0;
     shufflePlaying = false;
     repeatOneSong = false;
+    drawnPick.reset();
     CustomAVAudioPlayer::resetPausedFlag();
     std::srand(1); // the sequence of a fresh process, which never seeds rand
 }
@@ -228,7 +230,7 @@ void SongPlayer::next() {
         return;
     }
     if (shufflePlaying) {
-        const int r = std::rand();
+        const int r = drawnPick ? *std::exchange(drawnPick, std::nullopt) : std::rand();
         setSongForPlay(std::uint64_t(r) % count);
         return;
     }
@@ -249,6 +251,25 @@ void SongPlayer::prev() {
         return;
     }
     setSongForPlay(currentSongNumber != 0 ? currentSongNumber - 1 : count - 1);
+}
+
+std::optional<QJsonObject> SongPlayer::upcomingSong() {
+    const std::uint64_t count = getQuantityFromPlayList();
+    if (repeatOneSong || count == 0) {
+        return std::nullopt;
+    }
+    std::uint64_t position = 0;
+    if (shufflePlaying) {
+        if (!drawnPick) {
+            drawnPick = std::rand();
+        }
+        position = std::uint64_t(*drawnPick) % count;
+    } else if (currentSongNumber < count) {
+        position = (currentSongNumber + 1) % count; // the last song is followed by the first
+    } else {
+        return std::nullopt; // `next` stops there
+    }
+    return playSongs.at(qsizetype(position)).toObject();
 }
 
 void SongPlayer::audioPlayerDidFinishPlaying(AudioPlayer* player, bool /*successfully*/) {

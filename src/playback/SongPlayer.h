@@ -28,6 +28,7 @@
 #include <QUrl>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace sondrel {
 
@@ -74,6 +75,11 @@ public:
     void stop();
     void next();
     void prev();
+    // The song `next` will play, for fetching it in advance; none when nothing would
+    // play next or repeat is on (the current song comes again at its end). With shuffle
+    // the pick is drawn here and kept for `next`, so the song fetched is the one that
+    // plays and the sequence of picks stays the one `next` alone would draw.
+    std::optional<QJsonObject> upcomingSong();
     // Proportional seek: value/maximum of the song's duration, when the downloader has
     // enough of it.
     void seekToWithMax(float value, float maximum);
@@ -165,6 +171,7 @@ private:
     static inline std::uint64_t currentSongNumber = 0;
     static inline bool shufflePlaying = false;
     static inline bool repeatOneSong = false;
+    static inline std::optional<int> drawnPick; // rand() drawn ahead for the next shuffled `next`
 };
 
 } // namespace sondrel

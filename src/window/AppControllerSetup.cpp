@@ -177,6 +177,9 @@ void AppController::windowDidBecomeMain() {
         downloaderObject = std::make_unique<SongDownloader>();
         playerObject = std::make_unique<SongPlayer>();
         downloaderObject->setDelegate(this);
+        // The slider's downloaded fill follows the bytes as they arrive, paused or not.
+        connect(downloaderObject.get(), &SongDownloader::downloadedShareChanged, this,
+                [this] { showDownloadedShare(); });
         playerObject->setDelegate(this);
         repairControls();
         // The desktop's media controls reach the player through MPRIS (the media keys

@@ -78,7 +78,8 @@ TEST_F(PlaybackFaults, EachBrokenSongIsLoggedAndTheNextSongPlays) {
                        dominantTone(wav, wav.frames() - 4410, 4410, tones()) == 300;
             })) << recorder.story().toStdString();
         }
-        EXPECT_EQ(downloader->songsCache().count(), row.cached ? 1 : 0);
+        // (The next song may be cached too: it is fetched ahead once song 0 is whole.)
+        EXPECT_EQ(downloader->songsCache().objectForKey("100001").has_value(), row.cached);
         // The user moves on (or, for a song that completed, the player already did).
         if (recorder.count("now 1") == 0) {
             player->setSongForPlay(1);
