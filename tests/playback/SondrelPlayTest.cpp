@@ -158,3 +158,63 @@ TEST_F(SondrelPlay, BadArgumentsAreRefusedWithAReason) {
         EXPECT_TRUE(all.contains(row.says)) << all.toStdString();
     }
 }
+
+TEST_F(SondrelPlay, ResumeGoesOnWhereTheLastRunLeftOff) {
+    const QString list = dir.filePath("list.json");
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(service->library()).toJson());
+    f.close();
+    const QString place = dir.filePath("place.json");
+    const auto writePlace = [&](int row, int length, double seconds) {
+        QFile p(place);
+        ASSERT_TRUE(p.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        p.write(QJsonDocument(QJsonObject{{"search", ""},
+                                          {"song", QString::number(100001 + row)},
+                                          {"row", row},
+                                          {"length", length},
+                                          {"seconds", seconds}})
+                    .toJson());
+    };
+    const auto storedRow = [&] {
+        QFile p(place);
+        return p.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(p.readAll())["row"].toInt(-1)
+                                           : -1;
+    };
+
+    // A run that plays row 1 and quits keeps that place.
+    start({"--list", list, "--output", "null", "--resume", place});
+    send("row 1");
+    ASSERT_TRUE(waitForLine("now 1 ")) << lines.join('\n').toStdString();
+    send("q");
+    ASSERT_TRUE(play.waitForFinished(20000));
+    EXPECT_EQ(storedRow(), 1);
+
+    // Left 1 s into row 2: the next run shows it without playing, and "p" plays the rest.
+    writePlace(2, 3, 1.0);
+    const QString wav = dir.filePath("resumed.wav");
+    lines.clear();
+    seen = 0;
+    start({"--list", list, "--output", "wav:" + wav, "--resume", place});
+    ASSERT_TRUE(waitForLine("resumed 2 -00:01")) << lines.join('\n').toStdString();
+    send("p");
+    ASSERT_TRUE(waitForLine("now 2 ")) << lines.join('\n').toStdString();
+    ASSERT_TRUE(waitForLine("now 0 ", 60000)) << lines.join('\n').toStdString();
+    send("q");
+    ASSERT_TRUE(play.waitForFinished(20000));
+    EXPECT_EQ(storedRow(), 0);
+    const auto runs = toneRuns(readWav(wav), {300, 400, 500});
+    ASSERT_FALSE(runs.empty());
+    const auto first = std::find_if(runs.begin(), runs.end(), [](auto& r) { return r.hz != 0; });
+    ASSERT_NE(first, runs.end()) << describe(runs).toStdString();
+    EXPECT_EQ(first->hz, 500);
+    EXPECT_LT(first->seconds, 1.5) << describe(runs).toStdString(); // the second half only
+
+    // A place that no longer fits the list (it had four songs) is ignored.
+    writePlace(2, 4, 1.0);
+    lines.clear();
+    seen = 0;
+    start({"--list", list, "--output", "null", "--resume", place, "--autoplay"});
+    ASSERT_TRUE(waitForLine("now 0 ")) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.filter("resumed").size()) << lines.join('\n').toStdString();
+}
