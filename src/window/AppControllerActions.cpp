@@ -2,6 +2,7 @@
 // buttons, and the keyboard shortcuts.
 
 #include "mediakeys/MprisService.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongPlayer.h"
 #include "support/CommonHelper.h"
 #include "ui_MainWindow.h"
@@ -127,7 +128,10 @@ void AppController::shuffleSelector(QObject* sender) {
 
 void AppController::searchSelector(QObject* /*sender*/) {
     const QString text = searchFieldCell() != nullptr ? searchFieldCell()->text() : QString();
-    downloadPlaylistWithURL(text.isEmpty() ? URLAllMyAudio() : URLSearch(text));
+    if (resume) {
+        resume->forgetStoredSearch();
+    }
+    downloadPlaylistWithURL(text.isEmpty() ? URLAllMyAudio() : URLSearch(text), text);
 }
 
 void AppController::volumeSelector(QObject* /*sender*/) {

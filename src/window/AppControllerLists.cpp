@@ -8,6 +8,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongPlayer.h"
 #include "service/AudioListURLs.h"
 #include "service/ServiceAnswer.h"
@@ -33,15 +34,15 @@ QUrl AppController::URLSearch(const QString& text) const {
     return sondrel::URLSearch(serviceConfig().apiBase(), storedToken(), text);
 }
 
-void AppController::downloadPlaylistWithURL(const QUrl& url) {
+void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& search) {
     listRequestStarted();
     const QPointer<AppController> self(this);
-    dispatchBackground([self, url] {
+    dispatchBackground([self, url, search] {
         trustServiceCertificateOnce();
         const HttpResult result = blockingGet(url, kRequestTimeout);
         // The check logs the service's error lines; the list is read in the same pass.
         SongListAnswer answer = readSongListAnswer(result.ok ? result.body : QByteArray());
-        dispatchMain([self, ok = result.ok, answer = std::move(answer)] {
+        dispatchMain([self, search, ok = result.ok, answer = std::move(answer)] {
             if (!self) {
                 return;
             }
@@ -53,8 +54,14 @@ void AppController::downloadPlaylistWithURL(const QUrl& url) {
                 if (SongPlayer* songPlayer = player()) {
                     songPlayer->setListOnScreenWithArray(*answer.songs);
                 }
+                if (self->resume) {
+                    self->resume->showListArrived(search);
+                }
                 if (SongTableView* table = self->songsTableView()) {
                     table->reloadData();
+                }
+                if (self->resume && self->resume->showsStoredPoint()) {
+                    self->showResumedSong();
                 }
                 self->announcePlayerState();
             }

@@ -57,6 +57,14 @@ protected:
             timeoutMs);
     }
     void send(const char* command) { play.write(QByteArray(command) + '\n'); }
+    // `songs` as a list file in the test's folder.
+    QString writeList(const QString& name, const QJsonArray& songs) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(songs).toJson());
+        return path;
+    }
 
     std::unique_ptr<StandInService> service;
     QTemporaryDir dir;
@@ -69,11 +77,7 @@ protected:
 
 TEST_F(SondrelPlay, PlaysAListFileAndAnswersCommands) {
     // A plain array of the service's records, each kept whole.
-    const QString list = dir.filePath("list.json");
-    QFile f(list);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(service->library()).toJson());
-    f.close();
+    const QString list = writeList("list.json", service->library());
     const QString wav = dir.filePath("out.wav");
     start({"--list", list, "--autoplay", "--ticks", "--output", "wav:" + wav});
     ASSERT_TRUE(waitForLine("playing")) << lines.join('\n').toStdString();
@@ -125,11 +129,7 @@ TEST_F(SondrelPlay, SaysWhenItWaitsForBytes) {
     QJsonObject first = songs[0].toObject();
     first["url"] = first["url"].toString() + "?rate=10000";
     songs[0] = first;
-    const QString list = dir.filePath("slow.json");
-    QFile f(list);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(songs).toJson());
-    f.close();
+    const QString list = writeList("slow.json", songs);
     start({"--list", list, "--autoplay", "--output", "null"});
     ASSERT_TRUE(waitForLine("now 0 ")) << lines.join('\n').toStdString();
     ASSERT_TRUE(waitForLine("buffering")) << lines.join('\n').toStdString();
@@ -160,11 +160,7 @@ TEST_F(SondrelPlay, BadArgumentsAreRefusedWithAReason) {
 }
 
 TEST_F(SondrelPlay, ResumeGoesOnWhereTheLastRunLeftOff) {
-    const QString list = dir.filePath("list.json");
-    QFile f(list);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(service->library()).toJson());
-    f.close();
+    const QString list = writeList("list.json", service->library());
     const QString place = dir.filePath("place.json");
     const auto writePlace = [&](int row, int length, double seconds) {
         QFile p(place);
