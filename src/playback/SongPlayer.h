@@ -11,7 +11,8 @@
 //
 // The process-wide state (currentSongNumber, shufflePlaying, repeatOneSong, and the
 // paused flag of CustomAVAudioPlayer) lives outside the object and survives a second
-// SongPlayer; it starts at 0/false and is never saved.
+// SongPlayer; it starts at 0/false and the player never saves it (PlaybackResume may put
+// currentSongNumber back on a stored song through setResumePoint).
 //
 // Threading: main thread only: every operation, the timer and every delegate call.
 
