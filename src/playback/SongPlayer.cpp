@@ -338,6 +338,11 @@ void SongPlayer::songTransferGaveUp(const QString& reason) {
 }
 
 void SongPlayer::seekToWithMax(float value, float maximum) {
+    if (!audio && resumeAt > 0) {
+        // Not started yet: the slider moves the place the next play starts from.
+        setResumePoint(currentSongNumber, recordDuration() / maximum * value);
+        return;
+    }
     const float d = audio ? float(audio->duration()) : 0.0f;
     const float t = d / maximum * value;
     if (!audio || !std::isfinite(t) || t < 0) {

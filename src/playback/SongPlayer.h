@@ -84,7 +84,7 @@ public:
     void next();
     void prev();
     // Proportional seek: value/maximum of the song's duration, when the downloader has
-    // enough of it.
+    // enough of it. While a resume point waits, it moves that point instead.
     void seekToWithMax(float value, float maximum);
     void setVolume();
     void invertShuffle() { shufflePlaying = !shufflePlaying; }

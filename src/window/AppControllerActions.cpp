@@ -148,6 +148,9 @@ void AppController::progressSelector(QObject* /*sender*/) {
     }
     songPlayer->seekToWithMax(static_cast<float>(progressSlider()->doubleValue()),
                               static_cast<float>(progressSlider()->maxValue()));
+    if (songPlayer->theAudio() == nullptr && resume && resume->showsStoredPoint()) {
+        songPlayerPlaybackTimerTick(nullptr); // the place Play starts from moved: times follow
+    }
     if (mpris) {
         mpris->seeked(static_cast<qint64>(
             static_cast<double>(songPlayer->getCurrentPlayingCurrentTime()) * 1e6));

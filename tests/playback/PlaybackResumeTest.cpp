@@ -103,6 +103,8 @@ TEST(PlaybackResume, APointNearTheEndStartsTheSongAgainAndStopForgetsIt) {
     EXPECT_EQ(player.getCurrentPlayingTimeLeft(), "-03:20");
     player.setResumePoint(1, 80);
     EXPECT_EQ(player.getCurrentPlayingTimeLeft(), "-02:00");
+    player.seekToWithMax(0.25f, 1.0f); // the slider moves the waiting point
+    EXPECT_EQ(player.resumeSeconds(), 50);
     player.stop();
     EXPECT_EQ(player.resumeSeconds(), 0);
     EXPECT_EQ(player.getCurrentPlayingTimeLeft(), "-03:20");
