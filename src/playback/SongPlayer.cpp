@@ -169,7 +169,7 @@ void SongPlayer::play() {
     const std::shared_ptr<AudioData> data = downloader ? downloader->getSongData() : nullptr;
     // A new player for the bytes the previous one played (it ran dry, or several starts
     // were queued) goes on from where that one is, instead of from the beginning.
-    const double resumeAt = audio && data && audio->data() == data ? audio->currentTime() : 0.0;
+    const double goOnFrom = audio && data && audio->data() == data ? audio->currentTime() : 0.0;
     AudioPointer fresh(new CustomAVAudioPlayer);
     QString error;
     const bool made = fresh->initWithData(data, &error, outputSpec);
@@ -183,13 +183,17 @@ void SongPlayer::play() {
         return;
     }
     audio = std::move(fresh);
+    if (resumeAt > 0 && !applyResumePoint()) {
+        audio.reset(); // silent until the bytes up to the resume point are here
+        return;
+    }
     if (delegateRef) {
         delegateRef->songPlayerPlaying();
     }
     audio->setDelegate(this);
     setVolume();
-    if (resumeAt > 0) {
-        audio->setCurrentTime(resumeAt);
+    if (goOnFrom > 0) {
+        audio->setCurrentTime(goOnFrom);
     }
     audio->play();
     dropTimer();
@@ -202,7 +206,29 @@ void SongPlayer::play() {
     }
 }
 
+bool SongPlayer::applyResumePoint() {
+    SongDownloader* downloader = SongDownloader::sharedInstance();
+    const bool allBytesHere = downloader == nullptr || downloader->isSongCompletelyDownloaded() ||
+                              downloader->hasTransferEnded();
+    if (!allBytesHere && !downloader->canISeekToTime(std::uint64_t(resumeAt))) {
+        return false;
+    }
+    audio->setCurrentTime(resumeAt);
+    resumeAt = 0;
+    return true;
+}
+
+void SongPlayer::setResumePoint(std::uint64_t position, double seconds) {
+    currentSongNumber = position;
+    setCurrentSong();
+    const double duration = recordDuration();
+    resumeAt = std::isfinite(seconds) && seconds > 0 && seconds < duration * kLatestResumeShare
+                   ? seconds
+                   : 0.0;
+}
+
 void SongPlayer::stop() {
+    resumeAt = 0;
     SongDownloader* downloader = SongDownloader::sharedInstance();
     if (downloader) {
         downloader->abortDownloading();
@@ -334,6 +360,11 @@ void SongPlayer::songTransferGaveUp(const QString& reason) {
 }
 
 void SongPlayer::seekToWithMax(float value, float maximum) {
+    if (!audio && resumeAt > 0) {
+        // Not started yet: the slider moves the place the next play starts from.
+        setResumePoint(currentSongNumber, recordDuration() / maximum * value);
+        return;
+    }
     const float d = audio ? float(audio->duration()) : 0.0f;
     const float t = d / maximum * value;
     if (!audio || !std::isfinite(t) || t < 0) {
@@ -374,7 +405,8 @@ float SongPlayer::getCurrentPlayingCurrentTime() const {
 
 float SongPlayer::getCurrentPlayingPercentageProgress() const {
     if (!audio) {
-        return 0.0f;
+        const double duration = recordDuration();
+        return resumeAt > 0 && duration > 0 ? float(resumeAt / duration) : 0.0f;
     }
     const double duration = audio->duration();
     return duration > 0 ? float(audio->currentTime() / duration) : 0.0f;

@@ -11,7 +11,8 @@
 //
 // The process-wide state (currentSongNumber, shufflePlaying, repeatOneSong, and the
 // paused flag of CustomAVAudioPlayer) lives outside the object and survives a second
-// SongPlayer; it starts at 0/false and is never saved.
+// SongPlayer; it starts at 0/false and the player never saves it (PlaybackResume may put
+// currentSongNumber back on a stored song through setResumePoint).
 //
 // Threading: main thread only: every operation, the timer and every delegate call.
 
@@ -66,6 +67,14 @@ public:
     // "aid" of currentSong (Undefined when there is none).
     QJsonValue getCurrentSongID() const;
     QUrl getCurrentSongURL() const;
+    // Makes the song at `position` of the play list the current one without playing it,
+    // to go on from `seconds` when it is next played: the first audio player for it
+    // starts there once the downloader allows a seek to it. A point within the song's
+    // last 3 % (or a song without a known duration) starts at the beginning. Any stop
+    // forgets the point.
+    void setResumePoint(std::uint64_t position, double seconds);
+    // The point the next play of the current song starts from (0: the beginning).
+    double resumeSeconds() const { return resumeAt; }
 
     // ---- Transport
     void playPause();
@@ -81,7 +90,7 @@ public:
     // plays and the sequence of picks stays the one `next` alone would draw.
     std::optional<QJsonObject> upcomingSong();
     // Proportional seek: value/maximum of the song's duration, when the downloader has
-    // enough of it.
+    // enough of it. While a resume point waits, it moves that point instead.
     void seekToWithMax(float value, float maximum);
     void setVolume();
     void invertShuffle() { shufflePlaying = !shufflePlaying; }
@@ -105,7 +114,9 @@ public:
     void songTransferGaveUp(const QString& reason);
     float getCurrentPlayingDuration() const;
     float getCurrentPlayingCurrentTime() const;
-    // currentTime / duration, a fraction from 0 to 1 (0 without an audio player).
+    // currentTime / duration, a fraction from 0 to 1 (0 without an audio player, or the
+    // resume point's share of the song while one waits). The downloader's early-start
+    // rule reads it too, so a resumed song starts once the bytes up to its point are here.
     float getCurrentPlayingPercentageProgress() const;
 
     // ---- Titles and times (SongTitles.cpp). Out-of-range rows give an empty title and
@@ -116,7 +127,7 @@ public:
     QString getTimeDurationForSongAtRow(std::uint64_t row) const;
     float getCurrentPlayingSecondsLeft() const;
     // "-mm:ss" or "-hh:mm:ss" of the time left; the full duration of the song at
-    // currentSongNumber when nothing plays.
+    // currentSongNumber when nothing plays (less the resume point, when one waits).
     QString getCurrentPlayingTimeLeft() const;
 
     // ---- Accessors
@@ -150,6 +161,11 @@ private:
     void dropTimer();
     // The end of what will ever arrive: repeat, or the next song.
     void songEnded();
+    // The record's "duration" of the current song in seconds (0 when unknown).
+    double recordDuration() const;
+    // Moves the new audio player to the resume point; false while the bytes up to it are
+    // not here yet (the player is then not started: the next batch of bytes tries again).
+    bool applyResumePoint();
 
     // Audio players are freed from the main loop: the one being replaced may be the
     // caller (its end-of-data callback leads here).
@@ -166,6 +182,10 @@ private:
     SongPlayerDelegate* delegateRef = nullptr; // not owned
     AudioPointer audio;
     QString outputSpec;
+    double resumeAt = 0; // seconds into the current song for its next play; 0: none
+    // A resume point later than this share of the song starts the song from its beginning
+    // (the early-start rule needs 2 % more than the point before it plays).
+    static constexpr double kLatestResumeShare = 0.97;
 
     // Process-wide (main thread).
     static inline std::uint64_t currentSongNumber = 0;

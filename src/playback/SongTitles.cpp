@@ -105,14 +105,17 @@ QString SongPlayer::getTimeDurationForSongAtRow(std::uint64_t row) const {
     return CommonHelper::convertTimeFromSeconds(durationOf(recordAt(showSongs, row)));
 }
 
+double SongPlayer::recordDuration() const {
+    return double(wholeSeconds(current.value(QLatin1String("duration"))));
+}
+
 float SongPlayer::getCurrentPlayingSecondsLeft() const {
-    if (!audio || current.isEmpty()) {
+    if (current.isEmpty() || (!audio && resumeAt <= 0)) {
         return 0;
     }
     // The record's whole duration, not the player's, which may cover only what had
     // arrived when it was made.
-    const double seconds = double(wholeSeconds(current.value(QLatin1String("duration"))));
-    return float(seconds - audio->currentTime());
+    return float(recordDuration() - (audio ? audio->currentTime() : resumeAt));
 }
 
 QString SongPlayer::getCurrentPlayingTimeLeft() const {

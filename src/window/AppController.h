@@ -55,6 +55,7 @@ namespace sondrel {
 
 class DesktopNotifier;
 class LyricsPanel;
+class PlaybackResume;
 class ImagesCache;
 class MprisService;
 class SongDownloader;
@@ -186,8 +187,9 @@ public:
     // ---- Lists (AppControllerLists.cpp)
     QUrl URLAllMyAudio() const;
     QUrl URLSearch(const QString& text) const;
-    // Fetches a list in the background; its songs become the list on screen.
-    void downloadPlaylistWithURL(const QUrl& url);
+    // Fetches a list in the background; its songs become the list on screen. `search` is
+    // the search text the address asks for ("" for the own list).
+    void downloadPlaylistWithURL(const QUrl& url, const QString& search = {});
     // The shared error check (any thread): logs codes 14 and 5, and for 5 starts a new
     // sign-in on the main thread.
     void checkResponseOnErrors(const QByteArray& bytes);
@@ -302,6 +304,9 @@ private:
     void showCurrentSongLyrics();
     // The progress slider's lighter fill: the downloaded share of the current song.
     void showDownloadedShare();
+    // The song where the user left off, not playing: its row marked, its title, and the
+    // slider and times at the point it goes on from.
+    void showResumedSong();
     // Sign-in and status broadcast helpers (AppControllerAuth.cpp, AppControllerStatus.cpp).
     void connectSignInControls();
     WebView* ensureWebView();
@@ -323,6 +328,7 @@ private:
     std::unique_ptr<ImagesCache> imagesCacheObject;
     std::shared_ptr<SPMediaKeyTap> keyTap;
     std::unique_ptr<MprisService> mpris;
+    std::unique_ptr<PlaybackResume> resume;       // made with the player
     DesktopNotifier* notifierObject = nullptr;    // child of this controller
     LyricsPanel* lyricsPanelObject = nullptr;     // child of the window
     StatusMessage* statusMessageObject = nullptr; // child of this controller

@@ -2,6 +2,7 @@
 // buttons, and the keyboard shortcuts.
 
 #include "mediakeys/MprisService.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongPlayer.h"
 #include "support/CommonHelper.h"
 #include "ui_MainWindow.h"
@@ -127,7 +128,10 @@ void AppController::shuffleSelector(QObject* sender) {
 
 void AppController::searchSelector(QObject* /*sender*/) {
     const QString text = searchFieldCell() != nullptr ? searchFieldCell()->text() : QString();
-    downloadPlaylistWithURL(text.isEmpty() ? URLAllMyAudio() : URLSearch(text));
+    if (resume) {
+        resume->forgetStoredSearch();
+    }
+    downloadPlaylistWithURL(text.isEmpty() ? URLAllMyAudio() : URLSearch(text), text);
 }
 
 void AppController::volumeSelector(QObject* /*sender*/) {
@@ -144,6 +148,9 @@ void AppController::progressSelector(QObject* /*sender*/) {
     }
     songPlayer->seekToWithMax(static_cast<float>(progressSlider()->doubleValue()),
                               static_cast<float>(progressSlider()->maxValue()));
+    if (songPlayer->theAudio() == nullptr && resume && resume->showsStoredPoint()) {
+        songPlayerPlaybackTimerTick(nullptr); // the place Play starts from moved: times follow
+    }
     if (mpris) {
         mpris->seeked(static_cast<qint64>(
             static_cast<double>(songPlayer->getCurrentPlayingCurrentTime()) * 1e6));

@@ -18,6 +18,7 @@
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
 #include "platform/webview/WebView.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongPlayer.h"
 #include "service/AuthAddresses.h"
 #include "service/TokenLifetime.h"
@@ -176,7 +177,11 @@ void AppController::authComplete() {
         if (self->isPopoverShown()) {
             self->popover()->hide();
         }
-        self->downloadPlaylistWithURL(self->URLAllMyAudio());
+        // The own list, or the search the user left off in.
+        const std::optional<QString> search =
+            self->resume ? self->resume->storedSearch() : std::nullopt;
+        self->downloadPlaylistWithURL(search ? self->URLSearch(*search) : self->URLAllMyAudio(),
+                                      search.value_or(QString()));
         if (self->menuLogoutItem() != nullptr) {
             self->menuLogoutItem()->setVisible(true);
         }

@@ -8,6 +8,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongPlayer.h"
 #include "service/AudioListURLs.h"
 #include "service/ServiceAnswer.h"
@@ -34,36 +35,42 @@ QUrl AppController::URLSearch(const QString& text) const {
     return sondrel::URLSearch(serviceConfig().apiBase(), storedToken(), text);
 }
 
-void AppController::downloadPlaylistWithURL(const QUrl& url) {
+void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& search) {
     listRequestStarted();
     const QPointer<AppController> self(this);
-    dispatchBackground([self, url] {
+    dispatchBackground([self, url, search] {
         trustServiceCertificateOnce();
         const HttpResult result = blockingGet(url, kRequestTimeout);
         // The check logs the service's error lines; the list is read in the same pass.
         SongListAnswer answer = readSongListAnswer(result.ok ? result.body : QByteArray());
         std::optional<QString> problem = listProblem(result, answer);
-        dispatchMain(
-            [self, ok = result.ok, answer = std::move(answer), problem = std::move(problem)] {
-                if (!self) {
-                    return;
+        dispatchMain([self, search, ok = result.ok, answer = std::move(answer),
+                      problem = std::move(problem)] {
+            if (!self) {
+                return;
+            }
+            self->showListOutcome(problem);
+            if (answer.action == ServiceErrorAction::ReAuthorize) {
+                self->didAuthorize();
+            }
+            self->listRequestEnded();
+            if (ok && answer.songs) {
+                if (SongPlayer* songPlayer = player()) {
+                    songPlayer->setListOnScreenWithArray(*answer.songs);
                 }
-                self->showListOutcome(problem);
-                if (answer.action == ServiceErrorAction::ReAuthorize) {
-                    self->didAuthorize();
+                if (self->resume) {
+                    self->resume->showListArrived(search);
                 }
-                self->listRequestEnded();
-                if (ok && answer.songs) {
-                    if (SongPlayer* songPlayer = player()) {
-                        songPlayer->setListOnScreenWithArray(*answer.songs);
-                    }
-                    if (SongTableView* table = self->songsTableView()) {
-                        table->reloadData();
-                    }
-                    self->announcePlayerState();
+                if (SongTableView* table = self->songsTableView()) {
+                    table->reloadData();
                 }
-                emit self->listRequestFinished();
-            });
+                if (self->resume && self->resume->showsStoredPoint()) {
+                    self->showResumedSong();
+                }
+                self->announcePlayerState();
+            }
+            emit self->listRequestFinished();
+        });
     });
 }
 

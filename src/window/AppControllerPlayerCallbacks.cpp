@@ -1,5 +1,6 @@
 // AppController: the song player's delegate callbacks and the play button's states.
 
+#include "playback/PlaybackResume.h"
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "shell/AppDelegate.h"
@@ -85,6 +86,9 @@ void AppController::songPlayerStopped() {
 
 void AppController::songPlayerPaused() {
     playButtonState(kStatePaused);
+    if (resume) {
+        resume->save();
+    }
 }
 
 void AppController::songPlayerPlaying() {
@@ -116,6 +120,22 @@ void AppController::songPlayerUpdateCurrentPlaying() {
     deliverSongNotification();
     showAttributedTitle();
     showCurrentSongLyrics();
+    if (resume) {
+        resume->songChanged();
+    }
+}
+
+void AppController::showResumedSong() {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr || songsTableView() == nullptr) {
+        return;
+    }
+    const std::uint64_t row = songPlayer->getCurrentSongNumber();
+    songsTableView()->scrollRowToVisible(static_cast<std::int64_t>(row));
+    songPlayerHighlightSongInListWithNumber(row);
+    setRowButtonImageOfCurrentSong(QStringLiteral("play"));
+    showAttributedTitle();
+    songPlayerPlaybackTimerTick(nullptr); // the slider and both times at the point
 }
 
 namespace {

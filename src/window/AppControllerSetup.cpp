@@ -4,6 +4,7 @@
 #include "mediakeys/MprisService.h"
 #include "platform/Log.h"
 #include "platform/ServiceConfig.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "shell/AppDelegate.h"
@@ -129,6 +130,10 @@ AppController::~AppController() {
         keyTap.reset();
     }
     mpris.reset();
+    if (resume) {
+        resume->save(); // where the user leaves off, with the time reached
+        resume.reset();
+    }
     // The player reports to this controller while it stops; detach it first.
     if (playerObject) {
         playerObject->setDelegate(nullptr);
@@ -182,6 +187,17 @@ void AppController::windowDidBecomeMain() {
                 [this] { showDownloadedShare(); });
         playerObject->setDelegate(this);
         repairControls();
+        // Back where the user left off: the stored point's list is requested at sign-in.
+        resume = std::make_unique<PlaybackResume>(
+            *playerObject,
+            [] { return AppDelegate::getObjectWithKey(PlaybackResume::kSettingsKey).toString(); },
+            [](const QString& text) {
+                AppDelegate::saveObjectWithKey(text, PlaybackResume::kSettingsKey);
+            });
+        if (const std::optional<QString> search = resume->storedSearch();
+            search && searchFieldCell() != nullptr) {
+            searchFieldCell()->setText(*search);
+        }
         // The desktop's media controls reach the player through MPRIS (the media keys
         // too, where no tap can be made).
         mpris = std::make_unique<MprisService>(this);

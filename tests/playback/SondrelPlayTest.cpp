@@ -57,6 +57,14 @@ protected:
             timeoutMs);
     }
     void send(const char* command) { play.write(QByteArray(command) + '\n'); }
+    // `songs` as a list file in the test's folder.
+    QString writeList(const QString& name, const QJsonArray& songs) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(songs).toJson());
+        return path;
+    }
 
     std::unique_ptr<StandInService> service;
     QTemporaryDir dir;
@@ -69,11 +77,7 @@ protected:
 
 TEST_F(SondrelPlay, PlaysAListFileAndAnswersCommands) {
     // A plain array of the service's records, each kept whole.
-    const QString list = dir.filePath("list.json");
-    QFile f(list);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(service->library()).toJson());
-    f.close();
+    const QString list = writeList("list.json", service->library());
     const QString wav = dir.filePath("out.wav");
     start({"--list", list, "--autoplay", "--ticks", "--output", "wav:" + wav});
     ASSERT_TRUE(waitForLine("playing")) << lines.join('\n').toStdString();
@@ -128,11 +132,7 @@ TEST_F(SondrelPlay, SaysWhenItWaitsForBytes) {
     QJsonObject first = songs[0].toObject();
     first["url"] = first["url"].toString() + "?rate=10000";
     songs[0] = first;
-    const QString list = dir.filePath("slow.json");
-    QFile f(list);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(songs).toJson());
-    f.close();
+    const QString list = writeList("slow.json", songs);
     start({"--list", list, "--autoplay", "--output", "null"});
     ASSERT_TRUE(waitForLine("now 0 ")) << lines.join('\n').toStdString();
     ASSERT_TRUE(waitForLine("buffering")) << lines.join('\n').toStdString();
@@ -166,4 +166,70 @@ TEST_F(SondrelPlay, BadArgumentsAreRefusedWithAReason) {
         const QString all = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
         EXPECT_TRUE(all.contains(row.says)) << all.toStdString();
     }
+}
+
+TEST_F(SondrelPlay, ResumeGoesOnWhereTheLastRunLeftOff) {
+    const QString list = writeList("list.json", service->library());
+    const QString place = dir.filePath("place.json");
+    const auto writePlace = [&](int row, int length, double seconds) {
+        QFile p(place);
+        ASSERT_TRUE(p.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        p.write(QJsonDocument(QJsonObject{{"search", ""},
+                                          {"song", QString::number(100001 + row)},
+                                          {"row", row},
+                                          {"length", length},
+                                          {"seconds", seconds}})
+                    .toJson());
+    };
+    const auto storedRow = [&] {
+        QFile p(place);
+        return p.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(p.readAll())["row"].toInt(-1)
+                                           : -1;
+    };
+
+    // A run that plays row 1 and quits keeps that place.
+    start({"--list", list, "--output", "null", "--resume", place});
+    send("row 1");
+    ASSERT_TRUE(waitForLine("now 1 ")) << lines.join('\n').toStdString();
+    send("q");
+    ASSERT_TRUE(play.waitForFinished(20000));
+    EXPECT_EQ(storedRow(), 1);
+
+    // Left 1 s into row 2: the next run shows it without playing, and "p" plays the rest,
+    // also when the song arrives slower than it plays (it waits for the bytes up to 1 s).
+    QJsonArray slow = service->library();
+    QJsonObject third = slow[2].toObject();
+    third["url"] = third["url"].toString() + "?rate=10000";
+    slow[2] = third;
+    for (const QString& songs : {list, writeList("slow.json", slow)}) {
+        SCOPED_TRACE(songs.toStdString());
+        writePlace(2, 3, 1.0);
+        const QString wav = dir.filePath("resumed.wav");
+        lines.clear();
+        seen = 0;
+        start({"--list", songs, "--output", "wav:" + wav, "--resume", place});
+        ASSERT_TRUE(waitForLine("resumed 2 -00:01")) << lines.join('\n').toStdString();
+        send("p");
+        ASSERT_TRUE(waitForLine("now 2 ")) << lines.join('\n').toStdString();
+        ASSERT_TRUE(waitForLine("now 0 ", 60000)) << lines.join('\n').toStdString();
+        send("q");
+        ASSERT_TRUE(play.waitForFinished(20000));
+        EXPECT_EQ(storedRow(), 0);
+        const auto runs = toneRuns(readWav(wav), {300, 400, 500});
+        const auto first =
+            std::find_if(runs.begin(), runs.end(), [](auto& r) { return r.hz != 0; });
+        ASSERT_NE(first, runs.end()) << describe(runs).toStdString();
+        EXPECT_EQ(first->hz, 500);
+        // The second half only.
+        EXPECT_GT(first->seconds, 0.6) << describe(runs).toStdString();
+        EXPECT_LT(first->seconds, 1.5) << describe(runs).toStdString();
+    }
+
+    // A place that no longer fits the list (it had four songs) is ignored.
+    writePlace(2, 4, 1.0);
+    lines.clear();
+    seen = 0;
+    start({"--list", list, "--output", "null", "--resume", place, "--autoplay"});
+    ASSERT_TRUE(waitForLine("now 0 ")) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.filter("resumed").size()) << lines.join('\n').toStdString();
 }

@@ -6,6 +6,7 @@
 #include "common/StandInService.h"
 #include "platform/CustomAVAudioPlayer.h"
 #include "platform/Dispatch.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "shell/AppDelegate.h"
@@ -62,6 +63,15 @@ protected:
         AppDelegate::saveObjectWithKey(QStringLiteral("demo-token"), QStringLiteral("accessToken"));
         AppDelegate::saveObjectWithKey(QDateTime::currentDateTimeUtc(),
                                        QStringLiteral("accessTokenDate"));
+        // No place left off by an earlier test.
+        AppDelegate::saveObjectWithKey(QString(), PlaybackResume::kSettingsKey);
+        startWindow(QStringLiteral("/method/audio.get"));
+    }
+
+    // Makes the controller, shows the window and waits until the start-up list requests
+    // (to `listMethod`) have been answered.
+    void startWindow(const QString& listMethod) {
+        const qsizetype before = service->requestTargets(listMethod).size();
         controller = std::make_unique<AppController>();
         controller->window()->resize(560, 680);
         controller->window()->show();
@@ -71,13 +81,12 @@ protected:
         // popover opens over it and gives the keyboard back to it when it closes).
         ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
         controller->windowDidBecomeMain();
-        // The start-up check asks for the own list twice: at once, and again when the
+        // The start-up check asks for the list twice: at once, and again when the
         // stored token has proved usable.
-        ASSERT_TRUE(waitFor([this] {
-            return service->requestTargets(QStringLiteral("/method/audio.get")).size() ==
-                       kStartupListRequests &&
+        ASSERT_TRUE(waitFor([&] {
+            return service->requestTargets(listMethod).size() == before + kStartupListRequests &&
                    !listLoading() && rowCount() > 0;
-        })) << "the own list did not arrive";
+        })) << "the start-up list did not arrive";
         // The offscreen platform leaves the closed sign-in popover the active window; a
         // desktop gives the keyboard back to the main window.
         ASSERT_TRUE(waitFor([this] {

@@ -1,5 +1,6 @@
 #include "PlayConsole.h"
 
+#include "playback/PlaybackResume.h"
 #include "playback/SongPlayer.h"
 
 #include <QCoreApplication>
@@ -86,6 +87,22 @@ void PlayConsole::songPlayerUpdateCurrentPlaying() {
     emitLine(QStringLiteral("now %1 %2")
                  .arg(player.getCurrentSongNumber())
                  .arg(player.getCurrentPlayingAttributedTitle().text));
+    if (resume != nullptr) {
+        resume->songChanged();
+    }
+}
+
+void PlayConsole::songPlayerPaused() {
+    emitLine(QStringLiteral("paused"));
+    if (resume != nullptr) {
+        resume->save();
+    }
+}
+
+void PlayConsole::songPlayerResumed() {
+    emitLine(QStringLiteral("resumed %1 %2")
+                 .arg(player.getCurrentSongNumber())
+                 .arg(player.getCurrentPlayingTimeLeft()));
 }
 
 void PlayConsole::songPlayerSongFailed(std::uint64_t number, const QString& reason) {

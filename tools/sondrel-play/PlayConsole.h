@@ -10,6 +10,7 @@
 
 namespace sondrel {
 
+class PlaybackResume;
 class SongPlayer;
 
 class PlayConsole : public QObject, public SongPlayerDelegate {
@@ -22,9 +23,13 @@ public:
     void listen();
     // Runs one command line; false for an unknown command (reported on stderr).
     bool command(const QString& line);
+    // Keeps `resume` (not owned) up to date as songs start and pause.
+    void setResume(PlaybackResume* r) { resume = r; }
+    // The player was put back where it was left: "resumed ROW TIME-LEFT".
+    void songPlayerResumed();
 
     void songPlayerStopped() override { emitLine(QStringLiteral("stopped")); }
-    void songPlayerPaused() override { emitLine(QStringLiteral("paused")); }
+    void songPlayerPaused() override;
     void songPlayerPlaying() override { emitLine(QStringLiteral("playing")); }
     void songPlayerUpdateCurrentPlaying() override;
     void songPlayerPlaybackTimerTick(QTimer* timer) override;
@@ -41,6 +46,7 @@ private:
     bool ticks;
     float volume;
     QSocketNotifier* notifier = nullptr;
+    PlaybackResume* resume = nullptr;
     QByteArray partial; // an unfinished input line
 };
 

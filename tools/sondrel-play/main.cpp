@@ -2,9 +2,12 @@
 // window. See --help.
 
 #include "PlayConsole.h"
+#include "platform/DurableFile.h"
+#include "platform/Log.h"
 #include "platform/Network.h"
 #include "platform/ServiceConfig.h"
 #include "platform/TokenFile.h"
+#include "playback/PlaybackResume.h"
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "support/CommonHelper.h"
@@ -16,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <memory>
 
 using namespace sondrel;
 
@@ -41,6 +45,12 @@ Events on stdout, one per line:
   playing | paused | stopped | now ROW TITLE-LINE | highlight ROW | tick TIME-LEFT
   buffering            the song ran out of bytes; silence until "playing" follows
   failed ROW REASON    the song's transfer failed for good; the next song follows
+  resumed ROW TIME-LEFT  with --resume: back on the song where the last run left off
+                       (not playing; "p" goes on from there)
+
+--resume FILE keeps the place in FILE: the song, its row, the list (own list or the
+search text) and the time reached, written when a song starts, on pause and at "q". A
+place that no longer fits the list (the song is gone, the list changed) is ignored.
 
 The sound goes where SONDREL_AUDIO_OUTPUT says ("null", "wav:PATH", default: the
 desktop's sound device), or where --output says.)";
@@ -66,6 +76,21 @@ QJsonArray songsOf(const QByteArray& json, QString* error) {
         }
     }
     return songs;
+}
+
+// The place kept in `path` (an unreadable or missing file: none), written back durably.
+std::unique_ptr<PlaybackResume> resumeFromFile(SongPlayer& player, const QString& path) {
+    const auto load = [path] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    auto store = [path](const QString& text) {
+        const DurableWriteResult written = writeFileDurably(path, text.toUtf8(), 0600);
+        if (!written.ok) {
+            logLine(QStringLiteral("Cannot keep the place in %1: %2").arg(path, written.error));
+        }
+    };
+    return std::make_unique<PlaybackResume>(player, load, std::move(store));
 }
 
 int fail(const QString& text) {
@@ -118,9 +143,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption cacheOption(
         QStringLiteral("cache-mb"), QStringLiteral("Memory cache budget in MiB (default 256)."),
         QStringLiteral("N"), QStringLiteral("256"));
+    const QCommandLineOption resumeOption(
+        QStringLiteral("resume"),
+        QStringLiteral("Go on where the last run left off; kept in FILE."), QStringLiteral("FILE"));
     parser.addOptions({listOption, apiOption, tokenOption, tokenFileOption, searchOption, caOption,
                        autoplayOption, shuffleOption, repeatOption, volumeOption, ticksOption,
-                       outputOption, cacheOption});
+                       outputOption, cacheOption, resumeOption});
     parser.process(app);
 
     bool ok = false;
@@ -191,6 +219,15 @@ int main(int argc, char** argv) {
         player.setAudioOutputSpec(parser.value(outputOption));
     }
     player.setListOnScreenWithArray(songs);
+    std::unique_ptr<PlaybackResume> resume;
+    if (parser.isSet(resumeOption)) {
+        resume = resumeFromFile(player, parser.value(resumeOption));
+        console.setResume(resume.get());
+        const QString search = parser.isSet(apiOption) ? parser.value(searchOption) : QString();
+        if (resume->showListArrived(search)) {
+            console.songPlayerResumed();
+        }
+    }
     if (parser.isSet(shuffleOption)) {
         player.invertShuffle();
     }
@@ -202,6 +239,9 @@ int main(int argc, char** argv) {
         player.playPause();
     }
     const int status = app.exec();
+    if (resume) {
+        resume->save();
+    }
     player.stop();
     return status;
 }
