@@ -27,21 +27,26 @@ void ensureApplication() {
     }
 }
 
-// `afterSeek`: a seek of a stopped player stands at most at the end.
-void checkTimes(const AudioPlayer& player, bool afterSeek = false) {
+// Times stay finite; a duration once known never drops back to 0.
+void checkTimes(const AudioPlayer& player, double& knownDuration) {
     const double now = player.currentTime();
     const double length = player.duration();
     require(std::isfinite(now) && now >= 0 && std::isfinite(length) && length >= 0);
-    if (afterSeek && !player.isPlaying() && length > 0) {
-        require(now <= length + 1e-9);
-    }
+    require(length > 0 || knownDuration == 0);
+    knownDuration = length;
 }
 
-void act(AudioPlayer& player, const Step& step) {
+void act(AudioPlayer& player, const Step& step, double& knownDuration) {
     switch (step.action) {
-    case Action::Seek:
-        player.setCurrentTime(step.seekFraction * std::max(player.duration(), 1.0));
+    case Action::Seek: {
+        // A time beyond the end is taken as the end (as the duration stood when asked).
+        const double end = player.duration();
+        player.setCurrentTime(step.seekFraction * std::max(end, 1.0));
+        if (!player.isPlaying() && end > 0) {
+            require(player.currentTime() <= end + 1e-9);
+        }
         break;
+    }
     case Action::Play:
         player.play();
         break;
@@ -52,7 +57,7 @@ void act(AudioPlayer& player, const Step& step) {
         player.pause();
         break;
     }
-    checkTimes(player, step.action == Action::Seek);
+    checkTimes(player, knownDuration);
 }
 
 } // namespace
@@ -73,6 +78,7 @@ int fuzzAudioPlayer(const std::uint8_t* data, std::size_t size) {
     auto buffer = std::make_shared<AudioData>();
     buffer->expectedLength = (head & 0x80) != 0 ? song.size() : -1;
     std::unique_ptr<AudioPlayer> player;
+    double knownDuration = 0;
     qsizetype given = 0;
     for (const Step& step : steps) {
         const qsizetype count = std::min(step.append, song.size() - given);
@@ -83,20 +89,20 @@ int fuzzAudioPlayer(const std::uint8_t* data, std::size_t size) {
             QString error;
             if (opening->initWithData(buffer, &error, QStringLiteral("null"))) {
                 player = std::move(opening);
-                checkTimes(*player);
+                checkTimes(*player, knownDuration);
             } else {
                 require(!error.isEmpty());
             }
         }
         if (player) {
-            act(*player, step);
+            act(*player, step, knownDuration);
         }
     }
     if (player) {
         buffer->bytes.append(song.constData() + given, song.size() - given);
         player->setCurrentTime(0);
         player->play();
-        checkTimes(*player);
+        checkTimes(*player, knownDuration);
     }
     return 0;
 }

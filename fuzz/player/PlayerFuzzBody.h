@@ -14,8 +14,8 @@ namespace sondrel::fuzz {
 // The song's buffer grows by the steps' counts (the player is opened as soon as the
 // bytes allow, as the song player does) and the actions run in between with the null
 // output; whatever the bytes, times stay finite, a stopped player seeks no further than
-// the duration, and nothing crashes. Needs a Qt application object (made
-// when there is none).
+// the duration, a duration once known never drops back to 0, and nothing crashes. Needs
+// a Qt application object (made when there is none).
 int fuzzAudioPlayer(const std::uint8_t* data, std::size_t size);
 
 } // namespace sondrel::fuzz
