@@ -11,8 +11,8 @@ namespace sondrel::fuzz {
 // append, an action (seek, play, stop, pause) and where to seek to (a fraction of the
 // duration, up to a little beyond its end); the rest is the song.
 //
-// The song's buffer grows by the steps' counts (the player is opened as soon as the
-// bytes allow, as the song player does) and the actions run in between with the null
+// The song's buffer grows by the steps' counts (a fresh player is tried after
+// each step until one opens) and the actions run in between with the null
 // output; whatever the bytes, times stay finite, a stopped player seeks no further than
 // the duration, a duration once known never drops back to 0, and nothing crashes. Needs
 // a Qt application object (made when there is none).

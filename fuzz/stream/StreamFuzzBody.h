@@ -7,7 +7,7 @@
 namespace sondrel::fuzz {
 
 // Input: byte 0 picks the file type hint (MP3, WAVE, AIFC, AIFF, ADTS); byte 1 the number
-// of pieces to split the file into (0-15), then that many 16-bit split points, a 16-bit
+// of points to split the file at (0-15), then that many 16-bit offsets, a 16-bit
 // packet number to seek to, and the file itself.
 //
 // The file is parsed three times: in one piece, in the chosen pieces (the same packets,
