@@ -1,5 +1,6 @@
 #include "fuzz/helpers/HelpersFuzzBody.h"
 
+#include "fuzz/FuzzSupport.h"
 #include "support/CommonHelper.h"
 
 #include <QByteArray>
@@ -9,13 +10,6 @@
 
 namespace sondrel::fuzz {
 namespace {
-
-// A broken invariant is a crash, so libFuzzer keeps the input.
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 bool isClock(const QString& text) {
     // "mm:ss" or "h..h:mm:ss"; every field has at least two digits.

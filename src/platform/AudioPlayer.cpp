@@ -313,8 +313,13 @@ std::int64_t AudioPlayer::totalFrames() const {
     if (source->expectedLength <= 0) {
         mpg123_set_filesize(decoder, off_t(source->bytes.size()));
     }
+    // Right after a seek the decoder answers no length until it reads on: keep the last
+    // one it gave, so the duration does not drop to 0 (and a second seek stays clamped).
     const off_t length = mpg123_length(decoder);
-    return length > 0 ? std::int64_t(length) : 0;
+    if (length > 0) {
+        knownFrames = std::int64_t(length);
+    }
+    return knownFrames;
 }
 
 double AudioPlayer::currentTime() const {

@@ -120,10 +120,11 @@ private:
     AudioFormat format;
     QTimer pumpTimer;
     QTimer startTimer;
-    QByteArray pending;            // decoded samples the output has not taken yet
-    std::int64_t fedBytes = 0;     // bytes of `source` handed to the decoder
-    std::int64_t baseFrame = 0;    // song frame heard at the output's frame 0
-    std::int64_t decodedFrame = 0; // song frame of the next decoded sample
+    QByteArray pending;                   // decoded samples the output has not taken yet
+    std::int64_t fedBytes = 0;            // bytes of `source` handed to the decoder
+    std::int64_t baseFrame = 0;           // song frame heard at the output's frame 0
+    std::int64_t decodedFrame = 0;        // song frame of the next decoded sample
+    mutable std::int64_t knownFrames = 0; // the decoder's last answer on the song's length
     bool playing = false;
     bool atEnd = false;       // played everything it had and stopped by itself
     bool decodeError = false; // the decoder met undecodable bytes

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <sys/stat.h>
@@ -64,10 +65,12 @@ std::optional<QVariant> decode(const QJsonValue& json) {
     case QJsonValue::Bool:
         return QVariant(json.toBool());
     case QJsonValue::Double: {
+        // Whole numbers that a qint64 holds read back as integers; converting one outside
+        // its range would be undefined, so those stay doubles.
         const double number = json.toDouble();
-        const auto whole = static_cast<qint64>(number);
-        if (static_cast<double>(whole) == number) {
-            return QVariant(whole);
+        if (number >= -9223372036854775808.0 && number < 9223372036854775808.0 &&
+            number == std::trunc(number)) {
+            return QVariant(static_cast<qint64>(number));
         }
         return QVariant(number);
     }

@@ -203,12 +203,14 @@ bool AudioFileStream::sniff() {
 // header followed by a second one of the same stream, so that bytes in front of the
 // audio cannot pass for a frame.
 bool AudioFileStream::parseMpegHeader() {
-    if (buffer.size() < 10 && isId3Prefix(buffer)) {
-        return false;
-    }
-    if (auto tag = readId3v2TagSize(buffer.data(), buffer.size())) {
-        consume(static_cast<std::size_t>(*tag));
-        return !buffer.empty();
+    if (tagsLead) {
+        if (buffer.size() < 10 && isId3Prefix(buffer)) {
+            return false;
+        }
+        if (auto tag = readId3v2TagSize(buffer.data(), buffer.size())) {
+            consume(static_cast<std::size_t>(*tag));
+            return !buffer.empty();
+        }
     }
     const bool adts = kind == Kind::Adts;
     std::size_t pos = 0;
@@ -297,6 +299,9 @@ bool AudioFileStream::parseMpegHeader() {
     // No frame yet: drop what cannot start one and wait for more bytes.
     if (pos > 0) {
         consume(pos);
+        // An "ID3" met after other bytes is searched through like them, wherever the
+        // pieces of the file happen to end.
+        tagsLead = false;
     }
     if (bufferOffset > std::int64_t(kMaxLeadingJunk)) {
         fail();

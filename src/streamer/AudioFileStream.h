@@ -119,6 +119,7 @@ private:
     bool positionKnown = true;
     std::uint64_t skipBytes = 0; // bytes still to drop (tags, chunks) before parsing goes on
     bool resync = false;         // look for the next frame before trusting the bytes
+    bool tagsLead = true;        // ID3v2 tags are skipped only before any other bytes
     bool seekPending = false;    // the next discontinuous bytes follow a seek()
     std::int64_t seekFileOffset = -1;
 
