@@ -15,7 +15,7 @@ const AuthAddresses& addresses() {
     static const AuthAddresses fixed = AuthAddresses::from(ServiceConfig{
         QStringLiteral("https://127.0.0.1:47443"), QStringLiteral("http://127.0.0.1:47080"),
         QStringLiteral("https://127.0.0.1:47443"), QStringLiteral("http://127.0.0.1:47080"),
-        QStringLiteral("4713298"), QString()});
+        QStringLiteral("4713298"), QString(), QString()});
     return fixed;
 }
 
