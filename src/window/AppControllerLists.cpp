@@ -36,11 +36,17 @@ QUrl AppController::URLSearch(const QString& text) const {
 void AppController::downloadPlaylistWithURL(const QUrl& url) {
     listRequestStarted();
     const QPointer<AppController> self(this);
-    dispatchBackground([self, url] {
+    // A reference, not a copy: the records are shared until someone changes them.
+    QJsonArray playing = player() != nullptr ? player()->playList() : QJsonArray();
+    dispatchBackground([self, url, playing = std::move(playing)]() mutable {
         trustServiceCertificateOnce();
         const HttpResult result = blockingGet(url, kRequestTimeout);
         // The check logs the service's error lines; the list is read in the same pass.
         SongListAnswer answer = readSongListAnswer(result.ok ? result.body : QByteArray());
+        if (answer.songs) {
+            shareRecordsWithPlayList(*answer.songs, playing);
+        }
+        playing = QJsonArray();
         dispatchMain([self, ok = result.ok, answer = std::move(answer)] {
             if (!self) {
                 return;
@@ -50,17 +56,29 @@ void AppController::downloadPlaylistWithURL(const QUrl& url) {
             }
             self->listRequestEnded();
             if (ok && answer.songs) {
-                if (SongPlayer* songPlayer = player()) {
-                    songPlayer->setListOnScreenWithArray(*answer.songs);
-                }
-                if (SongTableView* table = self->songsTableView()) {
-                    table->reloadData();
-                }
+                self->showSongList(*answer.songs);
                 self->announcePlayerState();
             }
             emit self->listRequestFinished();
         });
     });
+}
+
+void AppController::shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray& playing) {
+    if (songs.size() == playing.size() && songs == playing) {
+        songs = playing;
+    }
+}
+
+void AppController::showSongList(const QJsonArray& songs) {
+    if (SongPlayer* songPlayer = player()) {
+        QJsonArray replaced = songPlayer->showList();
+        songPlayer->setListOnScreenWithArray(songs);
+        dispatchBackground([replaced = std::move(replaced)]() mutable { replaced = QJsonArray(); });
+    }
+    if (SongTableView* table = songsTableView()) {
+        table->reloadData();
+    }
 }
 
 void AppController::checkResponseOnErrors(const QByteArray& bytes) {
