@@ -98,7 +98,8 @@ public:
         mainLoopPart(shown);
     }
     void mainLoopPart(const QJsonArray& songs) const {
-        controller->showSongList(songs);
+        controller->replaceListOnScreen(songs);
+        table().reloadData();
         table().viewport()->repaint();
     }
 

@@ -180,10 +180,10 @@ public:
     // player's equality checks at every row and tick take no time and the copy's memory
     // is freed here rather than on the main loop.
     static void shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray& playing);
-    // The main loop's part: `songs` become the list on screen and the visible rows are
-    // rebuilt. The list they replace is released on the background pool: freeing
-    // 100,000 records takes longer than a frame.
-    void showSongList(const QJsonArray& songs);
+    // The main loop's part: `songs` become the player's list on screen (the caller
+    // reloads the table). The list they replace is released on the background pool:
+    // freeing 100,000 records takes longer than a frame.
+    void replaceListOnScreen(const QJsonArray& songs);
     // The shared error check (any thread): logs codes 14 and 5, and for 5 starts a new
     // sign-in on the main thread.
     void checkResponseOnErrors(const QByteArray& bytes);

@@ -56,7 +56,10 @@ void AppController::downloadPlaylistWithURL(const QUrl& url) {
             }
             self->listRequestEnded();
             if (ok && answer.songs) {
-                self->showSongList(*answer.songs);
+                self->replaceListOnScreen(*answer.songs);
+                if (SongTableView* table = self->songsTableView()) {
+                    table->reloadData();
+                }
                 self->announcePlayerState();
             }
             emit self->listRequestFinished();
@@ -70,15 +73,14 @@ void AppController::shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray
     }
 }
 
-void AppController::showSongList(const QJsonArray& songs) {
-    if (SongPlayer* songPlayer = player()) {
-        QJsonArray replaced = songPlayer->showList();
-        songPlayer->setListOnScreenWithArray(songs);
-        dispatchBackground([replaced = std::move(replaced)]() mutable { replaced = QJsonArray(); });
+void AppController::replaceListOnScreen(const QJsonArray& songs) {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr) {
+        return;
     }
-    if (SongTableView* table = songsTableView()) {
-        table->reloadData();
-    }
+    QJsonArray replaced = songPlayer->showList();
+    songPlayer->setListOnScreenWithArray(songs);
+    dispatchBackground([replaced = std::move(replaced)]() mutable { replaced = QJsonArray(); });
 }
 
 void AppController::checkResponseOnErrors(const QByteArray& bytes) {
