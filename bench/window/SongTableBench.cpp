@@ -1,12 +1,18 @@
-// A 10,000-song own list from the answer's arrival to the table on screen.
+// An own list of 10,000 and of 100,000 songs from the answer's arrival to the table on
+// screen, with the argument the number of songs.
 //
 //   BM_ParseAnswer      the JSON work (the background pool's part): answer bytes to
-//                       song records, with the shared error check
-//   BM_ShowList         the main loop's part: the records become the player's list on
-//                       screen and the visible rows are built and painted (lists
-//                       alternate, so the old list is released each time, as it is
-//                       when a new answer replaces it)
-//   BM_ShowListWithAHugeTitle  the same for a short list with 10 MB in one title
+//                       song records, with the shared error check; list_MiB is the heap
+//                       the records hold once the bytes are gone
+//   BM_ShowList         the main loop's part when a new list arrives: the records become
+//                       the player's list on screen (the list they replace is released on
+//                       the background pool) and the visible rows are built and painted
+//   BM_ShowSameList     the same for a fresh copy of the list being played (the own list
+//                       fetched again), which the background part found equal and made
+//                       share the played list's records: the current row is marked
+//   BM_PlaybackTick     one tick of the playback timer with such a list on screen
+//   BM_ShowListWithAHugeTitle  the main loop's part for a short list with 10 MB in one
+//                       title, shown in turn with an ordinary one
 //
 // Runs offscreen: QT_QPA_PLATFORM=offscreen bench/window/sondrel-song-table-bench
 
@@ -20,11 +26,12 @@
 #include <QJsonObject>
 #include <QMainWindow>
 #include <QTest>
+#include <QTimer>
 #include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <memory>
 
 namespace {
-
-constexpr int kSongs = 10000;
 
 QByteArray answerBytes(int songs, int salt) {
     QJsonArray list;
@@ -43,51 +50,125 @@ QByteArray answerBytes(int songs, int salt) {
         .toJson(QJsonDocument::Compact);
 }
 
+// What the list request hands to the main loop.
+QJsonArray readSongs(const QByteArray& bytes) {
+    return *sondrel::readSongListAnswer(bytes).songs;
+}
+
+double heapBytes() {
+    return static_cast<double>(mallinfo2().uordblks);
+}
+
 void BM_ParseAnswer(benchmark::State& state) {
-    const QByteArray bytes = answerBytes(kSongs, 0);
+    const int songs = static_cast<int>(state.range(0));
+    const QByteArray bytes = answerBytes(songs, 0);
     for (auto _ : state) {
         const sondrel::SongListAnswer answer = sondrel::readSongListAnswer(bytes);
         benchmark::DoNotOptimize(answer.songs->size());
     }
-    state.counters["answer_KiB"] = static_cast<double>(bytes.size()) / 1024.0;
+    const double before = heapBytes();
+    const QJsonArray kept = readSongs(bytes);
+    state.counters["list_MiB"] = (heapBytes() - before) / (1024.0 * 1024.0);
+    state.counters["answer_MiB"] = static_cast<double>(bytes.size()) / (1024.0 * 1024.0);
 }
-BENCHMARK(BM_ParseAnswer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseAnswer)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// Shows the two lists in turn, as list answers replace each other.
-void showLists(benchmark::State& state, const QJsonArray (&lists)[2]) {
-    // The benchmark library runs this function more than once in one process.
-    sondrel::AppController::resetProcessWideState();
-    sondrel::AppController controller;
-    controller.window()->resize(560, 680);
-    controller.window()->show();
-    if (!QTest::qWaitForWindowExposed(controller.window())) {
+// The window with the player made, its start-up list request over (no service here).
+class ShownWindow {
+public:
+    ShownWindow() {
+        // The benchmark library runs each function more than once in one process.
+        sondrel::AppController::resetProcessWideState();
+        controller = std::make_unique<sondrel::AppController>();
+        controller->window()->resize(560, 680);
+        controller->window()->show();
+        ready = QTest::qWaitForWindowExposed(controller->window());
+        controller->windowDidBecomeMain();
+        ready = ready &&
+                QTest::qWaitFor([this] { return controller->listRequestsRunning() == 0; }, 30000);
+    }
+    bool isReady() const { return ready; }
+    sondrel::SongPlayer& player() const { return *sondrel::SongPlayer::sharedInstance(); }
+    sondrel::SongTableView& table() const { return *controller->songsTableView(); }
+
+    // What a list request does once its answer has arrived: the background part's last
+    // step, then the main loop's part and the paint of the new rows.
+    void show(QJsonArray songs) const {
+        sondrel::AppController::shareRecordsWithPlayList(songs, player().playList());
+        const QJsonArray shown = songs;
+        songs = QJsonArray(); // the request's job ends
+        mainLoopPart(shown);
+    }
+    void mainLoopPart(const QJsonArray& songs) const {
+        controller->replaceListOnScreen(songs);
+        table().reloadData();
+        table().viewport()->repaint();
+    }
+
+private:
+    std::unique_ptr<sondrel::AppController> controller;
+    bool ready = false;
+};
+
+void BM_ShowList(benchmark::State& state) {
+    const int songs = static_cast<int>(state.range(0));
+    const QByteArray answers[2] = {answerBytes(songs, 0), answerBytes(songs, 1)};
+    ShownWindow window;
+    if (!window.isReady()) {
         state.SkipWithError("window not shown");
         return;
     }
-    // The set-up makes the player; its start-up list request finds no service here.
-    controller.windowDidBecomeMain();
-    if (!QTest::qWaitFor([&] { return controller.listRequestsRunning() == 0; }, 30000)) {
-        state.SkipWithError("the start-up request did not end");
+    window.show(readSongs(answers[0])); // the play list, which stays
+    int which = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QJsonArray fresh = readSongs(answers[which]);
+        which = 1 - which;
+        state.ResumeTiming();
+        window.mainLoopPart(fresh);
+    }
+    state.counters["rows_built"] = static_cast<double>(window.table().loadedRows().size());
+}
+BENCHMARK(BM_ShowList)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ShowSameList(benchmark::State& state) {
+    const int songs = static_cast<int>(state.range(0));
+    const QByteArray answer = answerBytes(songs, 0);
+    ShownWindow window;
+    if (!window.isReady()) {
+        state.SkipWithError("window not shown");
         return;
     }
-    sondrel::SongPlayer& player = *sondrel::SongPlayer::sharedInstance();
-    sondrel::SongTableView* table = controller.songsTableView();
-    int which = 0;
+    window.show(readSongs(answer));
     for (auto _ : state) {
-        // What the list request's main-loop step does, then the paint of the new rows.
-        player.setListOnScreenWithArray(lists[which]);
-        table->reloadData();
-        table->viewport()->repaint();
-        which = 1 - which;
+        state.PauseTiming();
+        QJsonArray fresh = readSongs(answer);
+        sondrel::AppController::shareRecordsWithPlayList(fresh, window.player().playList());
+        state.ResumeTiming();
+        window.mainLoopPart(fresh);
     }
-    state.counters["rows_built"] = table->loadedRows().size();
+    if (!window.player().isCurrentPlaylistEqualToListOnScreen()) {
+        state.SkipWithError("the copy was not found equal");
+    }
 }
-void BM_ShowList(benchmark::State& state) {
-    const QJsonArray lists[2] = {*sondrel::readSongListAnswer(answerBytes(kSongs, 0)).songs,
-                                 *sondrel::readSongListAnswer(answerBytes(kSongs, 1)).songs};
-    showLists(state, lists);
+BENCHMARK(BM_ShowSameList)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_PlaybackTick(benchmark::State& state) {
+    const int songs = static_cast<int>(state.range(0));
+    const QByteArray answer = answerBytes(songs, 0);
+    ShownWindow window;
+    if (!window.isReady()) {
+        state.SkipWithError("window not shown");
+        return;
+    }
+    window.show(readSongs(answer));
+    window.show(readSongs(answer));
+    QTimer timer;
+    for (auto _ : state) {
+        window.player().delegate()->songPlayerPlaybackTimerTick(&timer);
+    }
 }
-BENCHMARK(BM_ShowList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlaybackTick)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 // A list with 10 MB of text in one title (an odd or hostile answer), shown in turn with an
 // ordinary one: the main loop's part should stay within a frame (16.7 ms).
@@ -101,7 +182,17 @@ void BM_ShowListWithAHugeTitle(benchmark::State& state) {
     first[QStringLiteral("title")] = huge;
     odd[0] = first;
     const QJsonArray lists[2] = {odd, *sondrel::readSongListAnswer(answerBytes(20, 1)).songs};
-    showLists(state, lists);
+    ShownWindow window;
+    if (!window.isReady()) {
+        state.SkipWithError("window not shown");
+        return;
+    }
+    window.show(lists[1]);
+    int which = 0;
+    for (auto _ : state) {
+        window.mainLoopPart(lists[which]);
+        which = 1 - which;
+    }
 }
 BENCHMARK(BM_ShowListWithAHugeTitle)->Unit(benchmark::kMillisecond);
 

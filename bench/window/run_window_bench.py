@@ -2,7 +2,12 @@
 """The main window's figures, on a private Xvfb, session bus and PulseAudio null sink,
 against the stand-in service on loopback.
 
-    bench/window/run_window_bench.py BUILD_DIR [--runs N] [--seconds S] [--skip-cpu]
+    bench/window/run_window_bench.py BUILD_DIR [--before OTHER_BUILD_DIR] [--runs N]
+                                     [--seconds S] [--skip-cpu]
+
+With --before, both builds are measured in the same run, their runs alternating, and the
+figures are printed side by side ("before" is OTHER_BUILD_DIR, "after" is BUILD_DIR; a
+build tree, or a copy of its src/shell, lib/sondrel, bench/window and tools/ binaries).
 
 Measures:
   start-up        spawn -> window painted on screen, and the resident set then, for the
@@ -10,8 +15,9 @@ Measures:
                   window (sondrel-bare-window-probe), alternating, medians;
                   plus the processes the window started (web engine helpers would count)
   own list        spawn -> the own list on screen (window only)
-  10,000 songs    sondrel-song-table-bench: the JSON work (background pool) and the main
-                  loop's part (records to the player, rows built and painted)
+  own list of     sondrel-song-table-bench: the JSON work (background pool), the heap the
+  10,000 and      records hold, and the main loop's part (records to the player, rows built
+  100,000 songs   and painted), and a playback tick with such a list on screen
   playback CPU    user + system CPU seconds of `sondrel` over S seconds of playback
                   (started with the Space key) against mpv playing the same song into
                   the same sink, alternating, medians
@@ -112,8 +118,8 @@ class Desktop:
 
 
 def startup_run(build, desktop, mode):
-    probe = os.path.join(build, "bench/window", {"bare": "sondrel-bare-window-probe",
-                                                 "window": "sondrel-startup-probe"}[mode])
+    probe = os.path.join(build, "bench/window", "sondrel-bare-window-probe" if mode == "bare"
+                         else "sondrel-startup-probe")
     start = monotonic()
     proc = subprocess.Popen([probe], env=desktop.env, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, text=True)
@@ -129,12 +135,13 @@ def startup_run(build, desktop, mode):
 
 
 def playback_cpu(build, desktop, which, seconds, tmp):
-    """CPU seconds over `seconds` of playback, measured from 3 s after the start."""
-    if which == "sondrel":
+    """CPU seconds over `seconds` of playback, measured from 3 s after the start, of mpv
+    (`which` "mpv") or of the player of the build folder `which`."""
+    if which != "mpv":
         # A fresh settings folder each time: the same start for every run.
         config = tempfile.mkdtemp(dir=tmp)
         env = dict(desktop.env, XDG_CONFIG_HOME=config)
-        proc = subprocess.Popen([os.path.join(build, "src/shell/sondrel"), "--token", "demo-token"],
+        proc = subprocess.Popen([os.path.join(which, "src/shell/sondrel"), "--token", "demo-token"],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(proc.pid)],
                                 env=env, capture_output=True, text=True, timeout=60).stdout.split()
@@ -159,11 +166,15 @@ def playback_cpu(build, desktop, which, seconds, tmp):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
+    parser.add_argument("--before", help="another build to measure alongside, as 'before'")
     parser.add_argument("--runs", type=int, default=11)
     parser.add_argument("--seconds", type=int, default=30)
     parser.add_argument("--skip-cpu", action="store_true")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
+    builds = {"Sondrel": build}
+    if args.before:
+        builds = {"before": os.path.abspath(args.before), "after": build}
     for tool in ("Xvfb", "dbus-daemon", "pulseaudio", "xdotool", "mpv"):
         if shutil.which(tool) is None:
             sys.exit(f"{tool} is needed")
@@ -171,43 +182,66 @@ def main():
     tmp = tempfile.mkdtemp(prefix="sondrel-window-bench-")
     desktop = Desktop(build, tmp, args.seconds + 15)
     try:
-        runs = {"bare": [], "window": []}
+        runs = {name: [] for name in ("bare", *builds)}
         for _ in range(args.runs):
-            for mode in ("bare", "window"):
-                runs[mode].append(startup_run(build, desktop, mode))
+            runs["bare"].append(startup_run(build, desktop, "bare"))
+            for name, where in builds.items():
+                runs[name].append(startup_run(where, desktop, "window"))
 
         def med(mode, key):
             return statistics.median(r[key] for r in runs[mode])
 
         print(f"start-up, medians of {args.runs} alternating runs under Xvfb")
-        print(f"  {'':24}{'bare Qt':>12}{'Sondrel':>12}{'ratio':>8}")
+        print(f"  {'':24}{'bare Qt':>12}" + "".join(f"{n:>12}{'ratio':>8}" for n in builds))
         for key, label, unit, scale in (("shown_spawn_ms", "spawn -> window shown", "ms", 1.0),
                                         ("rss", "resident set then", "MiB", 1 / 1024)):
-            bare, window = med("bare", key) * scale, med("window", key) * scale
-            print(f"  {label:24}{bare:>9.1f} {unit:3}{window:>9.1f} {unit:3}{window / bare:>7.2f}x")
-        print(f"  {'spawn -> own list shown':24}{'':>12}{med('window', 'list_spawn_ms'):>9.1f} ms")
-        print(f"  {'resident set with list':24}{'':>12}{med('window', 'rss_list') / 1024:>9.1f} MiB")
-        print(f"  child processes of the window: {max(r['children'] for r in runs['window']):.0f}"
-              f" (web engine library mapped: {'yes' if runs['window'][0].get('webengine') else 'no'})")
+            bare = med("bare", key) * scale
+            line = f"  {label:24}{bare:>9.1f} {unit:3}"
+            for name in builds:
+                value = med(name, key) * scale
+                line += f"{value:>9.1f} {unit:3}{value / bare:>7.2f}x"
+            print(line)
+        for key, label, unit, scale in (("list_spawn_ms", "spawn -> own list shown", "ms", 1.0),
+                                        ("rss_list", "resident set with list", "MiB", 1 / 1024)):
+            print(f"  {label:24}{'':>12}" + "".join(
+                f"{med(name, key) * scale:>9.1f} {unit:3}{'':>8}" for name in builds))
+        for name in builds:
+            print(f"  {name}: child processes of the window: "
+                  f"{max(r['children'] for r in runs[name]):.0f} (web engine library mapped: "
+                  f"{'yes' if runs[name][0].get('webengine') else 'no'})")
 
-        table = subprocess.run([os.path.join(build, "bench/window/sondrel-song-table-bench"),
-                                "--benchmark_format=json"],
-                               env=dict(desktop.env, QT_QPA_PLATFORM="offscreen"),
-                               capture_output=True, text=True)
-        print("10,000-song own list")
-        for bench in json.loads(table.stdout)["benchmarks"]:
-            print(f"  {bench['name']:24}{bench['real_time']:>9.2f} {bench['time_unit']}")
+        tables = {}
+        for name, where in builds.items():
+            table = subprocess.run([os.path.join(where, "bench/window/sondrel-song-table-bench"),
+                                    "--benchmark_format=json"],
+                                   env=dict(desktop.env, QT_QPA_PLATFORM="offscreen"),
+                                   capture_output=True, text=True)
+            tables[name] = {b["name"]: b for b in json.loads(table.stdout)["benchmarks"]}
+        print("own list (/N songs): real time, CPU time; list_MiB: the records' heap")
+        print(f"  {'':28}" + "".join(f"{n:>36}" for n in builds))
+        for bench in dict.fromkeys(b for t in tables.values() for b in t):
+            line = f"  {bench:28}"
+            for name in builds:
+                b = tables[name].get(bench)
+                line += f"{'':>36}" if b is None else (
+                    f"{b['real_time']:>9.2f} {b['cpu_time']:>9.2f} {b['time_unit']:3}"
+                    + (f"{b['list_MiB']:>8.1f} MiB" if "list_MiB" in b else f"{'':>12}"))
+            print(line)
 
         if not args.skip_cpu:
-            cpu = {"mpv": [], "sondrel": []}
+            cpu = {name: [] for name in ("mpv", *builds)}
             for _ in range(max(1, args.runs // 2)):
-                for which in ("mpv", "sondrel"):
-                    cpu[which].append(playback_cpu(build, desktop, which, args.seconds, tmp))
-            m, s = statistics.median(cpu["mpv"]), statistics.median(cpu["sondrel"])
+                cpu["mpv"].append(playback_cpu(build, desktop, "mpv", args.seconds, tmp))
+                for name, where in builds.items():
+                    cpu[name].append(playback_cpu(build, desktop, where, args.seconds, tmp))
+            m = statistics.median(cpu["mpv"])
             print(f"playback CPU over {args.seconds} s, same song and null sink, "
-                  f"medians of {len(cpu['mpv'])} runs")
-            print(f"  mpv {m:.2f} s   Sondrel {s:.2f} s   ratio {s / m:.2f}x")
-            print(f"  runs: mpv {cpu['mpv']}  Sondrel {cpu['sondrel']}")
+                  f"medians of {len(cpu['mpv'])} alternating runs")
+            print(f"  mpv {m:.2f} s" + "".join(
+                f"   {name} {statistics.median(cpu[name]):.2f} s ratio "
+                f"{statistics.median(cpu[name]) / m:.2f}x" for name in builds))
+            print("  runs: " + "  ".join(f"{name} {[round(v, 2) for v in values]}"
+                                         for name, values in cpu.items()))
     finally:
         desktop.close()
         shutil.rmtree(tmp, ignore_errors=True)

@@ -10,8 +10,11 @@
 namespace sondrel {
 namespace {
 
-// How often the player tops up the device's buffer.
-constexpr int kPumpMs = 20;
+// How often the player tops up the device's buffer. Every backend buffers about 300 ms:
+// a top-up every 100 ms leaves 200 ms for a late wake-up on a busy machine. Each wake-up
+// of the main loop costs more than the decoding it does, so fewer of them is most of
+// what playing costs.
+constexpr int kPumpMs = 100;
 // Bytes handed to the decoder at a time: feeding as needed keeps its copy small.
 constexpr std::int64_t kFeedChunk = 16 * 1024;
 // Samples decoded per step at most.

@@ -39,7 +39,9 @@ void SongPlayer::resetProcessWideState() {
 // ---- Lists
 
 void SongPlayer::setListOnScreenWithArray(const QJsonArray& songs) {
-    showSongs = songs;
+    // A list equal to the play list shares the play list's records: the equality asked
+    // for every row built and at every tick then answers at once, however long the list.
+    showSongs = songs.size() == playSongs.size() && songs == playSongs ? playSongs : songs;
     if (playSongs.isEmpty()) {
         playSongs = showSongs;
     }

@@ -32,6 +32,7 @@
 #include <QAction>
 #include <QByteArray>
 #include <QFrame>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
@@ -190,6 +191,15 @@ public:
     // Fetches a list in the background; its songs become the list on screen. `search` is
     // the search text the address asks for ("" for the own list).
     void downloadPlaylistWithURL(const QUrl& url, const QString& search = {});
+    // The background part's last step (any thread): a new list equal to the one being
+    // played (the same list fetched again) shares the played list's records, so the
+    // player's equality checks at every row and tick take no time and the copy's memory
+    // is freed here rather than on the main loop.
+    static void shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray& playing);
+    // The main loop's part: `songs` become the player's list on screen (the caller
+    // reloads the table). The list they replace is released on the background pool:
+    // freeing 100,000 records takes longer than a frame.
+    void replaceListOnScreen(const QJsonArray& songs);
     // The shared error check (any thread): logs codes 14 and 5, and for 5 starts a new
     // sign-in on the main thread.
     void checkResponseOnErrors(const QByteArray& bytes);

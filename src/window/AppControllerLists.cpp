@@ -38,11 +38,17 @@ QUrl AppController::URLSearch(const QString& text) const {
 void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& search) {
     listRequestStarted();
     const QPointer<AppController> self(this);
-    dispatchBackground([self, url, search] {
+    // A reference, not a copy: the records are shared until someone changes them.
+    QJsonArray playing = player() != nullptr ? player()->playList() : QJsonArray();
+    dispatchBackground([self, url, search, playing = std::move(playing)]() mutable {
         trustServiceCertificateOnce();
         const HttpResult result = blockingGet(url, kRequestTimeout);
         // The check logs the service's error lines; the list is read in the same pass.
         SongListAnswer answer = readSongListAnswer(result.ok ? result.body : QByteArray());
+        if (answer.songs) {
+            shareRecordsWithPlayList(*answer.songs, playing);
+        }
+        playing = QJsonArray();
         std::optional<QString> problem = listProblem(result, answer);
         dispatchMain([self, search, ok = result.ok, answer = std::move(answer),
                       problem = std::move(problem)] {
@@ -55,9 +61,7 @@ void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& sear
             }
             self->listRequestEnded();
             if (ok && answer.songs) {
-                if (SongPlayer* songPlayer = player()) {
-                    songPlayer->setListOnScreenWithArray(*answer.songs);
-                }
+                self->replaceListOnScreen(*answer.songs);
                 if (self->resume) {
                     self->resume->showListArrived(search);
                 }
@@ -72,6 +76,22 @@ void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& sear
             emit self->listRequestFinished();
         });
     });
+}
+
+void AppController::shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray& playing) {
+    if (songs.size() == playing.size() && songs == playing) {
+        songs = playing;
+    }
+}
+
+void AppController::replaceListOnScreen(const QJsonArray& songs) {
+    SongPlayer* songPlayer = player();
+    if (songPlayer == nullptr) {
+        return;
+    }
+    QJsonArray replaced = songPlayer->showList();
+    songPlayer->setListOnScreenWithArray(songs);
+    dispatchBackground([replaced = std::move(replaced)]() mutable { replaced = QJsonArray(); });
 }
 
 void AppController::checkResponseOnErrors(const QByteArray& bytes) {
