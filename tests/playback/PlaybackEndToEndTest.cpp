@@ -170,9 +170,10 @@ TEST_F(PlaybackEndToEnd, SeeksInsideTheDownloadedPartAndRefusesBeyondIt) {
 }
 
 TEST_F(PlaybackEndToEnd, StartsAtThreePercentAndGoesOnWhereItRanDry) {
-    // 128 kbit/s songs served at 10,000 bytes/s: playback outruns the transfer.
+    // 128 kbit/s songs served at 4,000 bytes/s: playback outruns the transfer by far, even
+    // when a busy machine holds the first start back for seconds.
     LogCapture log;
-    player->setListOnScreenWithArray(songs({{0, "rate=10000"}}));
+    player->setListOnScreenWithArray(songs({{0, "rate=4000"}}));
     player->setSongForPlay(0);
     ASSERT_TRUE(waitForEvents("now 1", 1, 90000)) << recorder.story().toStdString();
     player->stop();
