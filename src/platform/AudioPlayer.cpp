@@ -155,6 +155,7 @@ bool AudioPlayer::play() {
         return false;
     }
     playing = true;
+    starvedAtLastPump = false;
     pumpTimer.start();
     fill();
     return playing;
@@ -292,20 +293,32 @@ void AudioPlayer::pump() {
     if (!playing) {
         return;
     }
+    // The last top-up decoded every byte there was, and the device has played it all
+    // since: the sound has stopped. That is the end of what was present, even when more
+    // bytes arrived meanwhile; the owner decides when to go on. Playing each small batch
+    // as it comes instead would leave a gap at every top-up.
+    if (starvedAtLastPump && output && output->bufferedFrames() == 0) {
+        finishPlaying();
+        return;
+    }
     fill();
     if (!playing || !output) {
         return;
     }
-    const bool starved = pending.isEmpty() && fedBytes >= source->bytes.size();
-    if (starved && output->bufferedFrames() == 0) {
-        // Everything present has been heard.
-        playing = false;
-        atEnd = true;
-        pumpTimer.stop();
-        closeOutput();
-        if (delegate) {
-            delegate->audioPlayerDidFinishPlaying(this, !decodeError); // may delete this
-        }
+    starvedAtLastPump = pending.isEmpty() && fedBytes >= source->bytes.size();
+    if (starvedAtLastPump && output->bufferedFrames() == 0) {
+        finishPlaying(); // everything present has been heard
+    }
+}
+
+void AudioPlayer::finishPlaying() {
+    playing = false;
+    atEnd = true;
+    starvedAtLastPump = false;
+    pumpTimer.stop();
+    closeOutput();
+    if (delegate) {
+        delegate->audioPlayerDidFinishPlaying(this, !decodeError); // may delete this
     }
 }
 

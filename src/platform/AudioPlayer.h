@@ -106,6 +106,7 @@ private:
     void closeOutput();
     void failOutput(const QString& reason);
     void pump();
+    void finishPlaying();
     void fill();
     bool feedMore();
     void decodeInto(std::int64_t room);
@@ -126,8 +127,9 @@ private:
     std::int64_t decodedFrame = 0;        // song frame of the next decoded sample
     mutable std::int64_t knownFrames = 0; // the decoder's last answer on the song's length
     bool playing = false;
-    bool atEnd = false;       // played everything it had and stopped by itself
-    bool decodeError = false; // the decoder met undecodable bytes
+    bool atEnd = false;             // played everything it had and stopped by itself
+    bool starvedAtLastPump = false; // the last top-up decoded every byte present
+    bool decodeError = false;       // the decoder met undecodable bytes
     float level = 1.0f;
     AudioPlayerDelegate* delegate = nullptr; // not owned
 };
