@@ -46,17 +46,16 @@ struct Kind {
     double weight = 0;
 };
 
-// The default mix. Drops and long stalls can be heard whole only when the downloader
-// resumes the transfer and the resumed request does not meet the fault again (the
-// stand-in repeats a fault for a range that starts at or before its byte): give the
-// stand-in's first-request-only form with --fault drop=... once it has one.
+// The default mix. Drops and long stalls happen on a song's first request only (once=1),
+// as a network blip does: the downloader's resumed request gets the rest.
 std::map<QString, Kind> defaultKinds() {
     return {
         {"good", {"", true, 40}},
         {"slow", {"rate=48000", true, 10}}, // 3x real time: slower than the fast clock
-        {"drop", {"fault=drop&after={after}", true, 10}},
+        {"drop",
+         {"fault=drop&after={after}&once=1", true, 10}}, // a blip: the next try gets through
         {"stall", {"fault=stall&after={after}&seconds=3", true, 8}},
-        {"stall-long", {"fault=stall&after={after}&seconds=12", true, 4}}, // over 10 s silent
+        {"stall-long", {"fault=stall&after={after}&seconds=12&once=1", true, 4}}, // over 10 s
         {"chunked", {"chunked=1", true, 8}},
         {"id3", {"id3pad=300000", true, 8}},
         {"404", {"status=404", false, 6}},
