@@ -93,6 +93,16 @@ void SongDownloader::startDownloadingSong() {
                 .arg(transferUrl.toString(QUrl::RemoveQuery | QUrl::RemoveFragment).left(200));
         logLine(QStringLiteral("didFailWithError: %1").arg(reason));
         emit songTransferFailed(reason);
+        // Nothing will ever arrive: the player goes on as after a transfer given up.
+        gaveUp = true;
+        transferDone = true;
+        dispatchMain([reason, failed = player->getCurrentSongNumber()] {
+            SongPlayer* p = SongPlayer::sharedInstance();
+            SongDownloader* d = SongDownloader::sharedInstance();
+            if (p && d && d->hasGivenUp() && p->getCurrentSongNumber() == failed) {
+                p->songTransferGaveUp(reason);
+            }
+        });
         return;
     }
     transferSongId = id;

@@ -182,8 +182,10 @@ void SongPlayer::play() {
         if (delegateRef) {
             delegateRef->songPlayerStopped();
         }
+        moveOnFromUnplayableSong();
         return;
     }
+    unplayableInARow = 0;
     audio = std::move(fresh);
     if (resumeAt > 0 && !applyResumePoint()) {
         audio.reset(); // silent until the bytes up to the resume point are here
@@ -326,6 +328,26 @@ void SongPlayer::songEnded() {
     }
 }
 
+void SongPlayer::moveOnFromUnplayableSong() {
+    const SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (downloader == nullptr ||
+        !(downloader->isSongCompletelyDownloaded() || downloader->hasTransferEnded())) {
+        return; // more bytes may still make it playable: the next batch tries again
+    }
+    if (++unplayableInARow >= getQuantityFromPlayList()) {
+        unplayableInARow = 0; // nothing in the list plays: stop rather than go round
+        return;
+    }
+    // From the main loop: a song taken from the memory cache fails inside the start of
+    // the one before, and a list of broken songs must not nest one start in another.
+    const std::uint64_t failed = currentSongNumber;
+    QTimer::singleShot(0, this, [this, failed] {
+        if (currentSongNumber == failed && !audio) {
+            next();
+        }
+    });
+}
+
 void SongPlayer::continueAfterRunningDry() {
     if (!audio || audio->isPlaying() || audio->isPaused()) {
         return;
@@ -356,7 +378,9 @@ void SongPlayer::songTransferGaveUp(const QString& reason) {
     if (delegateRef) {
         delegateRef->songPlayerSongFailed(currentSongNumber, reason);
     }
-    if (!audio || isBuffering()) {
+    if (!audio) {
+        moveOnFromUnplayableSong(); // nothing of it played
+    } else if (isBuffering()) {
         songEnded();
     }
 }

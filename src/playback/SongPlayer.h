@@ -161,6 +161,10 @@ private:
     void dropTimer();
     // The end of what will ever arrive: repeat, or the next song.
     void songEnded();
+    // After a failed play: when every byte of the song is here (or will never come), it
+    // can never play, so the next song follows as after an end — unless each song of the
+    // play list has failed in a row, when the player stays stopped.
+    void moveOnFromUnplayableSong();
     // The record's "duration" of the current song in seconds (0 when unknown).
     double recordDuration() const;
     // Moves the new audio player to the resume point; false while the bytes up to it are
@@ -182,7 +186,8 @@ private:
     SongPlayerDelegate* delegateRef = nullptr; // not owned
     AudioPointer audio;
     QString outputSpec;
-    double resumeAt = 0; // seconds into the current song for its next play; 0: none
+    double resumeAt = 0;                // seconds into the current song for its next play; 0: none
+    std::uint64_t unplayableInARow = 0; // songs that could not play since one last did
     // A resume point later than this share of the song starts the song from its beginning
     // (the early-start rule needs 2 % more than the point before it plays).
     static constexpr double kLatestResumeShare = 0.97;
