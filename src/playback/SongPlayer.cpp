@@ -307,6 +307,16 @@ void SongPlayer::audioPlayerDidFinishPlaying(AudioPlayer* player, bool /*success
         return;
     }
     SongDownloader* downloader = SongDownloader::sharedInstance();
+    if (audio->hasUnreadBytes() && downloader &&
+        (downloader->isSongCompletelyDownloaded() || downloader->hasTransferEnded())) {
+        // The last bytes arrived while the sound before them ran out: play them too.
+        QTimer::singleShot(0, this, [this, ended = audio.get()] {
+            if (audio.get() == ended) {
+                continueAfterRunningDry();
+            }
+        });
+        return;
+    }
     if (downloader && !downloader->isSongCompletelyDownloaded() &&
         !downloader->hasTransferEnded()) {
         // Ran dry: the downloader lets it go on once enough more has arrived.
