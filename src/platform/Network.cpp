@@ -99,6 +99,10 @@ QNetworkAccessManager* newNetworkAccessManager(QObject* parent) {
     return manager;
 }
 
+void askForStoredBytes(QNetworkRequest& request) {
+    request.setRawHeader("Accept-Encoding", "identity");
+}
+
 HttpResult blockingRequest(const QNetworkRequest& request, const QByteArray& verb,
                            const QByteArray& body, std::chrono::milliseconds timeout) {
     const QUrl& url = request.url();

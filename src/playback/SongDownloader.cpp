@@ -117,6 +117,7 @@ void SongDownloader::startDownloadingSong() {
 
 void SongDownloader::sendRequest(std::int64_t held) {
     QNetworkRequest request(transferUrl);
+    askForStoredBytes(request);
     request.setTransferTimeout(stallTimeoutMs);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::PreferNetwork);

@@ -1,6 +1,7 @@
 #include "playback/SongPrefetcher.h"
 
 #include "platform/Log.h"
+#include "platform/Network.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -28,6 +29,7 @@ void SongPrefetcher::fetch(const QString& id, const QUrl& url, std::int64_t room
     roomBytes = room;
     bytes.clear();
     QNetworkRequest request(url);
+    askForStoredBytes(request);
     request.setPriority(QNetworkRequest::LowPriority);
     request.setTransferTimeout(stallTimeoutMs);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,

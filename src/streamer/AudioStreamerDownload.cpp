@@ -156,6 +156,7 @@ bool AudioStreamer::openReadStreamLocked() {
         return false;
     }
     QNetworkRequest request(streamUrl);
+    askForStoredBytes(request);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     request.setTransferTimeout(static_cast<int>(transferTimeout.count()));
     if (fileLength > 0 && seekByteOffset > 0) {

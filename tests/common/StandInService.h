@@ -66,7 +66,8 @@ public:
     QString songUrl(int index, const QString& query = {}) const;
 
     // Control endpoints. Each returns an empty value when the service does not answer.
-    QJsonArray requests() const; // [{scheme, method, path, query, target, range?}]
+    // [{scheme, method, path, query, target, range?, accept_encoding?}]
+    QJsonArray requests() const;
     // The "target" (path and raw query) of every request whose path starts with
     // `pathPrefix`, in order.
     QStringList requestTargets(const QString& pathPrefix = {}) const;

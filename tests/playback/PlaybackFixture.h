@@ -99,6 +99,17 @@ protected:
             service->requestTargets(QStringLiteral("/audio/%1.mp3").arg(100001 + index)).size());
     }
 
+    // Song requests the service got that did not ask for the stored bytes unencoded.
+    int encodedSongRequests() const {
+        int encoded = 0;
+        for (const QJsonValue& v : service->requests()) {
+            const QJsonObject r = v.toObject();
+            encoded += r.value(QStringLiteral("path")).toString().startsWith(u"/audio/") &&
+                       r.value(QStringLiteral("accept_encoding")).toString() != u"identity";
+        }
+        return encoded;
+    }
+
     // Runs the loop until the recorder has `n` events `event`.
     bool waitForEvents(const QString& event, int n, int timeoutMs = 60000) {
         return waitUntil([&] { return recorder.count(event) >= n; }, timeoutMs);

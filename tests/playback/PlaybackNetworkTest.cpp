@@ -47,6 +47,7 @@ TEST_F(PlaybackNetwork, GoesOnByItselfResumesAndGivesUpInBounds) {
         {"changed file", "fault=drop&after=12000&once=1&changed=1", 2, false, 2, Cached::Changed,
          false},
         {"gave up", "fault=drop&after=12000", 1, true, 3, Cached::Nothing, true},
+        {"behind a redirect", "status=302", 1, false, 2, Cached::Original, false},
     };
     for (const NetworkRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -71,6 +72,7 @@ TEST_F(PlaybackNetwork, GoesOnByItselfResumesAndGivesUpInBounds) {
             EXPECT_GE(recorder.count("buffering"), 1) << recorder.story().toStdString();
         }
         EXPECT_GE(requestsFor(0), row.minRequests);
+        EXPECT_EQ(encodedSongRequests(), 0);
         EXPECT_EQ(recorder.count("failed 0"), row.gaveUp ? 1 : 0) << recorder.story().toStdString();
         const std::optional<QByteArray> cached = downloader->songsCache().objectForKey("100001");
         switch (row.cached) {

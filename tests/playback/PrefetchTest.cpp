@@ -115,6 +115,7 @@ TEST_F(Prefetch, FetchesTheNextSongAheadAndStartsItFromMemory) {
         player->stop();
         // From memory: no request beyond those made before it started.
         EXPECT_EQ(requestsFor(upcoming), row.requestsBefore + (row.prefetched ? 0 : 1));
+        EXPECT_EQ(encodedSongRequests(), 0);
         const std::vector<double> order = heardOrder();
         ASSERT_GE(order.size(), 2u) << describe(heard()).toStdString();
         EXPECT_EQ(order[order.size() - 2], 300);

@@ -273,7 +273,8 @@ TEST(ServiceControl, RequestLogShowsEveryServedRequestOnce) {
     ASSERT_TRUE(service.isReady()) << service.errorString().toStdString();
     ASSERT_TRUE(service.trustCertificate());
     callApi(service, QStringLiteral("audio.get"), QStringLiteral("access_token=demo-token&"));
-    fetch(service.songUrl(1, QStringLiteral("rate=0")), {{"Range", "bytes=0-9"}});
+    fetch(service.songUrl(1, QStringLiteral("rate=0")),
+          {{"Range", "bytes=0-9"}, {"Accept-Encoding", "identity"}});
 
     const QJsonArray log = service.requests();
     ASSERT_EQ(log.size(), 2);
@@ -289,6 +290,7 @@ TEST(ServiceControl, RequestLogShowsEveryServedRequestOnce) {
     EXPECT_EQ(song.value(QStringLiteral("target")).toString(),
               QStringLiteral("/audio/100002.mp3?rate=0"));
     EXPECT_EQ(song.value(QStringLiteral("range")).toString(), QStringLiteral("bytes=0-9"));
+    EXPECT_EQ(song.value(QStringLiteral("accept_encoding")).toString(), QStringLiteral("identity"));
     EXPECT_EQ(service.requestTargets(QStringLiteral("/audio/")).size(), 1);
 
     ASSERT_TRUE(service.reset());

@@ -78,6 +78,8 @@ TEST_F(AudioStreamerStandIn, HttpsNeedsTheServiceCertificateAndSeeksWithARange) 
     int ranged = 0;
     for (const QJsonValue& request : service.requests()) {
         const QJsonObject r = request.toObject();
+        EXPECT_EQ(r.value(QStringLiteral("accept_encoding")).toString(),
+                  QStringLiteral("identity"));
         if (r.value(QStringLiteral("path")).toString() == QStringLiteral("/audio/100003.mp3") &&
             r.value(QStringLiteral("range")).toString().startsWith(QStringLiteral("bytes="))) {
             ++ranged;

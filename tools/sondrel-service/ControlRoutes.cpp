@@ -58,6 +58,9 @@ void registerControlRoutes(httplib::Server& server, ServiceState& state) {
             if (!r.range.empty()) {
                 w.field("range", r.range);
             }
+            if (!r.acceptEncoding.empty()) {
+                w.field("accept_encoding", r.acceptEncoding);
+            }
             w.endObject();
         }
         w.endArray();

@@ -39,7 +39,8 @@ void configure(httplib::Server& server, ServiceState& state, const char* scheme,
             state.record(
                 {scheme, req.method, req.path,
                  question == std::string::npos ? std::string() : req.target.substr(question + 1),
-                 req.target, req.get_header_value("Range")});
+                 req.target, req.get_header_value("Range"),
+                 req.get_header_value("Accept-Encoding")});
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });

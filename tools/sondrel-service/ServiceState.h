@@ -32,7 +32,8 @@ struct RequestRecord {
     std::string path;
     std::string query; // raw, as sent
     std::string target;
-    std::string range; // the Range header, if any
+    std::string range;          // the Range header, if any
+    std::string acceptEncoding; // the Accept-Encoding header, if any
 };
 
 struct Captcha {
