@@ -2,12 +2,14 @@
 """Quits while playing, many times, through a private PulseAudio server: counts the runs
 that end in a crash, an abort, another exit status or a hang.
 
-    bench/playback/run_quit_bench.py BUILD_DIR [--runs N] [--window-runs M] [--seed S]
+    bench/playback/run_quit_bench.py BUILD_DIR [--runs N] [--window-runs M] [--seed S] [--term]
 
   sondrel-play   `--output pulse --autoplay`, `q` on stdin a random 0-1 s after "playing"
   the window     `sondrel --token demo-token` under Xvfb with the default output, Space to
                  play, Ctrl+Q a random 0-1 s after its stream shows up on the server
 
+With --term the quit is SIGTERM instead (a session logging out), and a window run is clean
+only if the place in the song was saved too ("lastPlaybackPosition" in its settings).
 A run is clean when the process exits with status 0 within 30 s of the quit. Needs
 pulseaudio, pactl, Xvfb, dbus-daemon and xdotool (the window part). Prints a table.
 """
@@ -60,7 +62,15 @@ def read_until(proc, word, timeout):
     return False
 
 
-def play_run(env, list_path, rng, index):
+def place_saved(config):
+    for folder, _, files in os.walk(config):
+        if "settings.json" in files:
+            with open(os.path.join(folder, "settings.json"), errors="replace") as f:
+                return "lastPlaybackPosition" in f.read()
+    return False
+
+
+def play_run(env, list_path, rng, index, term):
     stderr_path = os.path.join(env.tmp, f"play-{index}.err")
     with open(stderr_path, "w") as err:
         proc = subprocess.Popen(
@@ -70,8 +80,11 @@ def play_run(env, list_path, rng, index):
     played = read_until(proc, "playing", 30)
     time.sleep(rng.uniform(0, 1))
     try:
-        proc.stdin.write(b"q\n")
-        proc.stdin.flush()
+        if term:
+            proc.terminate()
+        else:
+            proc.stdin.write(b"q\n")
+            proc.stdin.flush()
     except BrokenPipeError:
         pass
     result = outcome(proc, stderr_path)
@@ -85,12 +98,12 @@ def stream_of(env, pid):
     return f'application.process.id = "{pid}"' in listing
 
 
-def window_run(build, desktop, tmp, rng, index):
+def window_run(build, desktop, tmp, rng, index, term):
     config = tempfile.mkdtemp(dir=tmp)
     env = dict(desktop.env, XDG_CONFIG_HOME=config)
     stderr_path = os.path.join(tmp, f"window-{index}.err")
     with open(stderr_path, "w") as err:
-        proc = subprocess.Popen([os.path.join(build, "src/shell/sondrel"), "--token", "demo-token"],
+        proc = subprocess.Popen([os.path.join(build, "src/app/sondrel"), "--token", "demo-token"],
                                 env=env, stdout=subprocess.DEVNULL, stderr=err)
     window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(proc.pid)],
                             env=env, capture_output=True, text=True, timeout=60).stdout.split()
@@ -106,10 +119,16 @@ def window_run(build, desktop, tmp, rng, index):
                 played = stream_of(env, proc.pid)
                 time.sleep(0.1)
         time.sleep(rng.uniform(0, 1))
-        subprocess.run(["xdotool", "key", "ctrl+q"], env=env, timeout=30)
+        if term:
+            proc.terminate()
+        else:
+            subprocess.run(["xdotool", "key", "ctrl+q"], env=env, timeout=30)
     else:
         proc.terminate()
-    return outcome(proc, stderr_path), played
+    result = outcome(proc, stderr_path)
+    if term and result == "clean" and played and not place_saved(config):
+        result = "place not saved"
+    return result, played
 
 
 def report(title, results):
@@ -128,6 +147,7 @@ def main():
     ap.add_argument("--runs", type=int, default=100)
     ap.add_argument("--window-runs", type=int, default=30)
     ap.add_argument("--seed", type=int, default=12)
+    ap.add_argument("--term", action="store_true", help="quit with SIGTERM")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     rng = random.Random(args.seed)
@@ -138,22 +158,22 @@ def main():
                 list_path = write_list(env, 2, 30)
                 results = []
                 for i in range(args.runs):
-                    results.append(play_run(env, list_path, rng, i))
+                    results.append(play_run(env, list_path, rng, i, args.term))
                     print(f"sondrel-play run {i}: {results[-1][0]}", flush=True)
             finally:
                 env.close()
-        report("sondrel-play, q while playing", results)
+        report("sondrel-play, " + ("SIGTERM" if args.term else "q") + " while playing", results)
     if args.window_runs > 0:
         tmp = tempfile.mkdtemp(prefix="sondrel-quit-bench-")
         desktop = Desktop(build, tmp, 30)
         try:
             results = []
             for i in range(args.window_runs):
-                results.append(window_run(build, desktop, tmp, rng, i))
+                results.append(window_run(build, desktop, tmp, rng, i, args.term))
                 print(f"window run {i}: {results[-1][0]}", flush=True)
         finally:
             desktop.close()
-        report("window, Ctrl+Q while playing", results)
+        report("window, " + ("SIGTERM" if args.term else "Ctrl+Q") + " while playing", results)
 
 
 if __name__ == "__main__":

@@ -141,7 +141,7 @@ def playback_cpu(build, desktop, which, seconds, tmp):
         # A fresh settings folder each time: the same start for every run.
         config = tempfile.mkdtemp(dir=tmp)
         env = dict(desktop.env, XDG_CONFIG_HOME=config)
-        proc = subprocess.Popen([os.path.join(which, "src/shell/sondrel"), "--token", "demo-token"],
+        proc = subprocess.Popen([os.path.join(which, "src/app/sondrel"), "--token", "demo-token"],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(proc.pid)],
                                 env=env, capture_output=True, text=True, timeout=60).stdout.split()

@@ -187,13 +187,23 @@ TEST_F(SondrelPlay, ResumeGoesOnWhereTheLastRunLeftOff) {
                                            : -1;
     };
 
-    // A run that plays row 1 and quits keeps that place.
-    start({"--list", list, "--output", "null", "--resume", place});
-    send("row 1");
-    ASSERT_TRUE(waitForLine("now 1 ")) << lines.join('\n').toStdString();
-    send("q");
-    ASSERT_TRUE(play.waitForFinished(20000));
-    EXPECT_EQ(storedRow(), 1);
+    // A run that plays a row and quits keeps that place, also when asked to end by the
+    // session (SIGTERM).
+    for (const int row : {1, 2}) {
+        start({"--list", list, "--output", "null", "--resume", place});
+        send(row == 1 ? "row 1" : "row 2");
+        ASSERT_TRUE(waitForLine(QStringLiteral("now %1 ").arg(row)))
+            << lines.join('\n').toStdString();
+        if (row == 1) {
+            send("q");
+        } else {
+            play.terminate();
+        }
+        ASSERT_TRUE(play.waitForFinished(20000));
+        EXPECT_EQ(play.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(play.exitCode(), 0);
+        EXPECT_EQ(storedRow(), row);
+    }
 
     // Left 1 s into row 2: the next run shows it without playing, and "p" plays the rest,
     // also when the song arrives slower than it plays (it waits for the bytes up to 1 s).

@@ -98,7 +98,7 @@ class Desktop:
         self.service = wait_for(lambda: self.read_json(info))
         self.env["SONDREL_SERVICE_INFO"] = info
 
-        self.player = self.start([os.path.join(build, "src/shell/sondrel"),
+        self.player = self.start([os.path.join(build, "src/app/sondrel"),
                                   "--token", "demo-token"])
 
     def start(self, argv, stdout=subprocess.DEVNULL, pass_fds=()):

@@ -5,6 +5,7 @@
 #include "platform/DurableFile.h"
 #include "platform/Log.h"
 #include "platform/Network.h"
+#include "platform/QuitOnSignals.h"
 #include "platform/ServiceConfig.h"
 #include "platform/TokenFile.h"
 #include "playback/PlaybackResume.h"
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sondrel-play"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
+    quitOnTerminationSignals(); // as "q": the place is kept
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kHelp));
     parser.addHelpOption();

@@ -4,6 +4,7 @@
 // The sound goes where SONDREL_AUDIO_OUTPUT says (the desktop's device by default).
 
 #include "platform/Log.h"
+#include "platform/QuitOnSignals.h"
 #include "platform/ServiceConfig.h"
 #include "streamer/AudioStreamer.h"
 
@@ -40,6 +41,7 @@ void say(const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    sondrel::quitOnTerminationSignals(); // as "q"
     const QStringList args = app.arguments();
     QString address;
     for (qsizetype i = 1; i < args.size(); ++i) {

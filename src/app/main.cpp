@@ -5,6 +5,7 @@
 #include "mediakeys/MediaKeyExampleApp.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
+#include "platform/QuitOnSignals.h"
 #include "platform/ServiceConfig.h"
 #include "platform/TokenFile.h"
 #include "shell/AppDelegate.h"
@@ -147,6 +148,8 @@ int main(int argc, char* argv[]) {
     if (!commandLine) {
         return 2;
     }
+    // Logging out or a terminal's Ctrl+C quits as the menu does: the place is kept.
+    sondrel::quitOnTerminationSignals();
 
     // The service's own certificate is trusted by the first request that needs it
     // (trustServiceCertificateOnce): loading the TLS library has no place on the way to
