@@ -344,6 +344,9 @@ private:
     StatusMessage* statusMessageObject = nullptr; // child of this controller
     std::optional<UserNotification> lastNotification;
     int runningListRequests = 0;
+    // The image the current song's row button shows ("pause" or "play"), also for the
+    // row when it is built again (scrolled back into view, the list reloaded).
+    QString currentRowImage = QStringLiteral("pause");
     WebView* webViewObject = nullptr;   // child of this controller, made on first need
     int emptyTokenRedirects = 0;        // in a row, since the last token stored
     bool windowPainted = false;         // the window has painted itself once

@@ -55,6 +55,7 @@ void AppController::playButtonState(int state) {
 }
 
 void AppController::setRowButtonImageOfCurrentSong(const QString& name) {
+    currentRowImage = name;
     SongPlayer* songPlayer = player();
     if (songPlayer == nullptr || songsTableView() == nullptr ||
         !songPlayer->isCurrentPlaylistEqualToListOnScreen()) {

@@ -86,8 +86,9 @@ QWidget* AppController::tableViewViewForTableColumn(SongTableView* table, int /*
     setTextColour(title, current ? QColor(Qt::white) : rowTextColour());
     setTextColour(time, current ? QColor(Qt::white) : rowTextColour());
     if (current) {
-        // The time field keeps what the playback timer last wrote into it.
-        setButtonImage(button, QStringLiteral("pause"));
+        // The time field keeps what the playback timer last wrote into it; the button
+        // shows what it showed before the row went away (paused: "play").
+        setButtonImage(button, currentRowImage);
     } else {
         if (time != nullptr) {
             time->setText(songPlayer->getTimeDurationForSongAtRow(static_cast<std::uint64_t>(row)));
