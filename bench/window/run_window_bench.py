@@ -7,7 +7,7 @@ against the stand-in service on loopback.
 
 With --before, both builds are measured in the same run, their runs alternating, and the
 figures are printed side by side ("before" is OTHER_BUILD_DIR, "after" is BUILD_DIR; a
-build tree, or a copy of its src/shell, lib/sondrel, bench/window and tools/ binaries).
+build tree, or a copy of its src/app, lib/sondrel, bench/window and tools/ binaries).
 
 Measures:
   start-up        spawn -> window painted on screen, and the resident set then, for the
