@@ -16,6 +16,7 @@
 //                                  with Qt Widgets only
 
 #ifndef SONDREL_PROBE_BARE
+#include "app/SingleInstance.h"
 #include "mediakeys/MediaKeyExampleApp.h"
 #include "platform/AppPaths.h"
 #include "platform/ServiceConfig.h"
@@ -148,6 +149,10 @@ int main(int argc, char** argv) {
                                                 QStringLiteral("accessToken"));
         sondrel::AppDelegate::saveObjectWithKey(QDateTime::currentDateTimeUtc(),
                                                 QStringLiteral("accessTokenDate"));
+    }
+    sondrel::SingleInstance instance;
+    if (instance.claim() == sondrel::SingleInstance::Start::HandedOver) {
+        return 1;
     }
     delegate.applicationDidFinishLaunching();
     delegate.applicationDidBecomeActive();

@@ -2,6 +2,7 @@
 // creates the application delegate and the main window's controller, and runs the main
 // loop.
 
+#include "app/SingleInstance.h"
 #include "mediakeys/MediaKeyExampleApp.h"
 #include "platform/AppPaths.h"
 #include "platform/Log.h"
@@ -158,6 +159,11 @@ int main(int argc, char* argv[]) {
 
     sondrel::AppDelegate delegate;
     storeSignIn(*commandLine);
+    // A second start shows the running player's window instead of opening another.
+    sondrel::SingleInstance instance;
+    if (instance.claim() == sondrel::SingleInstance::Start::HandedOver) {
+        return 0;
+    }
     delegate.watchApplicationQuit(&app);
     delegate.applicationDidFinishLaunching();
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate,
@@ -169,6 +175,7 @@ int main(int argc, char* argv[]) {
     delegate.applicationDidBecomeActive();
 
     sondrel::AppController controller;
+    instance.setActivate([&controller] { controller.raise(); });
     app.setMediaKeyDelegate(&controller);
     controller.window()->show();
     // Become the active window even where no window manager hands out the focus (a bare

@@ -141,6 +141,9 @@ void AppController::setVolume(double volume) {
 
 void AppController::raise() {
     mainWindow->show();
+    // Out of the task bar too, when it was minimised.
+    mainWindow->setWindowState((mainWindow->windowState() & ~Qt::WindowMinimized) |
+                               Qt::WindowActive);
     mainWindow->raise();
     mainWindow->activateWindow();
 }
