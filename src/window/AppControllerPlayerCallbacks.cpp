@@ -136,6 +136,7 @@ void AppController::showResumedSong() {
     songPlayerHighlightSongInListWithNumber(row);
     setRowButtonImageOfCurrentSong(QStringLiteral("play"));
     showAttributedTitle();
+    showCurrentSongLyrics();              // read before it plays, when the panel is open
     songPlayerPlaybackTimerTick(nullptr); // the slider and both times at the point
 }
 

@@ -6,7 +6,9 @@
 #include "support/CommonHelper.h"
 #include "window/AuthorLinks.h"
 #include "window/FloatSlider.h"
+#include "window/LyricsPanel.h"
 
+#include <QAction>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -126,6 +128,12 @@ TEST_F(Resume, StartsWhereTheUserLeftOff) {
                                                     std::int32_t(kDemoSeconds - point->seconds));
         EXPECT_EQ(controller->currentSongTimeLeft()->text(), left);
         EXPECT_EQ(rowTime(c.row)->text(), left);
+        // Its lyrics can be read before it plays (they start with the song's title).
+        controller->lyricsPanel()->toggleAction()->trigger();
+        const QString songTitle = player()->currentSong().value(QStringLiteral("title")).toString();
+        EXPECT_TRUE(waitFor([&] {
+            return controller->lyricsPanel()->shownText().startsWith(songTitle + QLatin1Char('\n'));
+        })) << controller->lyricsPanel()->shownText().toStdString();
 
         // Nothing played by itself; Play goes on from the stored time.
         QTest::qWait(200);
