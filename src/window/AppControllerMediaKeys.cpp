@@ -62,6 +62,12 @@ PlayerState AppController::playerState() const {
         now.lengthUs = song.value(QStringLiteral("duration")).toVariant().toLongLong() * 1000000;
         now.url = song.value(QStringLiteral("url")).toString();
         state.song = now;
+        if (songPlayer->theAudio() == nullptr) {
+            // Not started yet: the place it will start from (a restored place, or 0).
+            state.positionUs = static_cast<qint64>(
+                static_cast<double>(songPlayer->getCurrentPlayingPercentageProgress()) *
+                static_cast<double>(now.lengthUs));
+        }
     }
     const bool hasList = songPlayer->getQuantityFromPlayList() > 0;
     state.canGoNext = hasList;

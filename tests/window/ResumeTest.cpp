@@ -128,6 +128,12 @@ TEST_F(Resume, StartsWhereTheUserLeftOff) {
                                                     std::int32_t(kDemoSeconds - point->seconds));
         EXPECT_EQ(controller->currentSongTimeLeft()->text(), left);
         EXPECT_EQ(rowTime(c.row)->text(), left);
+        // The desktop's media controls (MPRIS) see the song and its place too.
+        const PlayerState desktop = controller->playerState();
+        ASSERT_TRUE(desktop.song.has_value());
+        EXPECT_EQ(desktop.song->title,
+                  player()->currentSong().value(QStringLiteral("title")).toString());
+        EXPECT_NEAR(double(desktop.positionUs) / 1e6, point->seconds, 0.05);
         // Its lyrics can be read before it plays (they start with the song's title).
         controller->lyricsPanel()->toggleAction()->trigger();
         const QString songTitle = player()->currentSong().value(QStringLiteral("title")).toString();
