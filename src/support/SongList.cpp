@@ -62,8 +62,8 @@ bool operator==(const SongList& a, const SongList& b) {
     if (a.isEmpty()) {
         return true;
     }
-    return a.data->hash == b.data->hash && a.data->starts == b.data->starts &&
-           a.data->bytes == b.data->bytes;
+    // Each encoded record knows its own length: equal bytes are equal records in place.
+    return a.data->hash == b.data->hash && a.data->bytes == b.data->bytes;
 }
 
 } // namespace sondrel
