@@ -4,6 +4,7 @@
 #include <QCborValue>
 #include <QHash>
 #include <QJsonValue>
+#include <algorithm>
 #include <utility>
 
 namespace sondrel {
@@ -17,8 +18,13 @@ SongList::SongList(const QJsonArray& songs) {
     {
         QCborStreamWriter writer(&shared->bytes);
         for (const QJsonValue& song : songs) {
-            shared->starts.push_back(shared->bytes.size());
-            QCborValue::fromJsonValue(song.toObject()).toCbor(writer);
+            const qsizetype start = shared->bytes.size();
+            shared->starts.push_back(start);
+            const QJsonObject record = song.toObject();
+            QCborValue::fromJsonValue(record).toCbor(writer);
+            if (shared->bytes.size() - start > kLargeRecordBytes) {
+                shared->large.emplace_back(qsizetype(shared->starts.size() - 1), record);
+            }
         }
     }
     shared->bytes.squeeze(); // kept for long: no spare capacity from growing
@@ -29,6 +35,12 @@ SongList::SongList(const QJsonArray& songs) {
 QJsonObject SongList::at(qsizetype index) const {
     if (index < 0 || index >= size()) {
         return {};
+    }
+    const auto large = std::lower_bound(
+        data->large.begin(), data->large.end(), index,
+        [](const std::pair<qsizetype, QJsonObject>& kept, qsizetype i) { return kept.first < i; });
+    if (large != data->large.end() && large->first == index) {
+        return large->second;
     }
     const std::lock_guard lock(data->lastReadLock);
     if (data->lastIndex != index) {

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace sondrel {
@@ -53,10 +54,16 @@ public:
     friend bool operator==(const SongList& a, const SongList& b);
 
 private:
+    static constexpr qsizetype kLargeRecordBytes = 64 * 1024;
+
     struct Data {
         QByteArray bytes;              // the records' CBOR, one after another
         std::vector<qsizetype> starts; // where each record starts in `bytes`
         std::size_t hash = 0;          // of `bytes`: unequal hashes, unequal lists
+        // Records whose encoding is larger than kLargeRecordBytes (an odd or hostile answer,
+        // megabytes in one title), also kept decoded, by position: decoding one again for
+        // every read of its row would stall the window.
+        std::vector<std::pair<qsizetype, QJsonObject>> large;
         // The record read last (guarded by lastReadLock).
         mutable std::mutex lastReadLock;
         mutable qsizetype lastIndex = -1;
