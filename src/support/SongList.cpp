@@ -21,7 +21,9 @@ SongList::SongList(const QJsonArray& songs) {
             const qsizetype start = shared->bytes.size();
             shared->starts.push_back(start);
             const QJsonObject record = song.toObject();
-            QCborValue::fromJsonValue(record).toCbor(writer);
+            // Whole numbers as integers, however they were written (5 or 5.0), so that
+            // equal values always have equal encodings.
+            QCborValue::fromJsonValue(record).toCbor(writer, QCborValue::UseIntegers);
             if (shared->bytes.size() - start > kLargeRecordBytes) {
                 shared->large.emplace_back(qsizetype(shared->starts.size() - 1), record);
             }

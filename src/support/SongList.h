@@ -15,9 +15,8 @@
 // position by position, compared by their encodings: a list compared with a copy of
 // itself answers at once, lists with different contents almost always at once (their
 // sizes or hashes differ), and only two separately built equal lists compare their
-// bytes. Records are encoded the same way whenever their values are the same (keys
-// sorted), except that a number sent once as whole (5) and once with a fraction (5.0)
-// counts as different.
+// bytes. Records with the same values have the same encoding (keys sorted, whole numbers
+// as integers however they were written).
 //
 // Threading: a list never changes once built, so copies may be handed between threads and
 // read from several at once (the answer is read on the background pool, the player holds

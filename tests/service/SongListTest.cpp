@@ -100,6 +100,11 @@ TEST(SongList, EqualWhenEveryRecordIsEqualInPlace) {
                                  R"({"aid":2},{"title":"Three","aid":3}])")
              .array(),
          true},
+        {"whole numbers written with a fraction",
+         QJsonDocument::fromJson(R"([{"aid":1.0,"title":"Один"},{"aid":2e0},)"
+                                 R"({"aid":3,"title":"Three"}])")
+             .array(),
+         true},
         {"the last record differs", lastChanged, false},
         {"two records swapped", swapped, false},
         {"one more record", longer, false},
