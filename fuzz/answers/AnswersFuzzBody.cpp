@@ -29,7 +29,9 @@ void checkListAnswer(const QByteArray& bytes) {
     if (!list.songs) {
         return;
     }
-    for (const QJsonValue& song : *list.songs) {
+    const QJsonArray records = list.songs->toJsonArray();
+    require(records.size() == list.songs->size() && SongList(records) == *list.songs);
+    for (const QJsonValue& song : records) {
         require(song.isObject());
         // What the song table reads from every record.
         const QJsonObject record = song.toObject();

@@ -78,11 +78,10 @@ bool PlaybackResume::showListArrived(const QString& search) {
         return false;
     }
     const ResumePoint point = *std::exchange(waiting, std::nullopt);
-    const QJsonArray& songs = player.showList();
+    const SongList& songs = player.showList();
     const bool fits =
         point.search == search && point.listLength == std::uint64_t(songs.size()) &&
-        songIdText(songs.at(qsizetype(point.row)).toObject().value(QLatin1String("aid"))) ==
-            point.songId;
+        songIdText(songs.at(qsizetype(point.row)).value(QLatin1String("aid"))) == point.songId;
     if (!fits) {
         return false;
     }
@@ -94,11 +93,11 @@ bool PlaybackResume::showListArrived(const QString& search) {
 }
 
 std::optional<ResumePoint> PlaybackResume::currentPoint() {
-    const QJsonArray& songs = player.playList();
+    const SongList& songs = player.playList();
     const std::uint64_t row = player.getCurrentSongNumber();
     const QString id = songIdText(player.getCurrentSongID());
     if (player.currentSong().isEmpty() || row >= std::uint64_t(songs.size()) ||
-        songIdText(songs.at(qsizetype(row)).toObject().value(QLatin1String("aid"))) != id) {
+        songIdText(songs.at(qsizetype(row)).value(QLatin1String("aid"))) != id) {
         return std::nullopt; // no song, or the lists were emptied under it
     }
     if (player.isCurrentPlaylistEqualToListOnScreen()) {

@@ -38,10 +38,10 @@ void SongPlayer::resetProcessWideState() {
 
 // ---- Lists
 
-void SongPlayer::setListOnScreenWithArray(const QJsonArray& songs) {
+void SongPlayer::setListOnScreenWithArray(const SongList& songs) {
     // A list equal to the play list shares the play list's records: the equality asked
     // for every row built and at every tick then answers at once, however long the list.
-    showSongs = songs.size() == playSongs.size() && songs == playSongs ? playSongs : songs;
+    showSongs = songs == playSongs ? playSongs : songs;
     if (playSongs.isEmpty()) {
         playSongs = showSongs;
     }
@@ -55,8 +55,8 @@ void SongPlayer::setListOnScreenAsCurrentPlaylist() {
 }
 
 void SongPlayer::clearPlaylists() {
-    showSongs = QJsonArray();
-    playSongs = QJsonArray();
+    showSongs = SongList();
+    playSongs = SongList();
 }
 
 std::uint64_t SongPlayer::getQuantityFromListOnScreen() const {
@@ -79,7 +79,7 @@ bool SongPlayer::isCurrentSongEqualToSongInRow(std::uint64_t row) const {
     if (row >= std::uint64_t(showSongs.size())) {
         return false;
     }
-    const QJsonObject song = showSongs.at(qsizetype(row)).toObject();
+    const QJsonObject song = showSongs.at(qsizetype(row));
     return songIdText(current.value(QLatin1String("aid"))) ==
            songIdText(song.value(QLatin1String("aid")));
 }
@@ -102,7 +102,7 @@ void SongPlayer::setSongForPlay(std::uint64_t position) {
 
 void SongPlayer::setCurrentSong() {
     current = currentSongNumber < std::uint64_t(playSongs.size())
-                  ? playSongs.at(qsizetype(currentSongNumber)).toObject()
+                  ? playSongs.at(qsizetype(currentSongNumber))
                   : QJsonObject();
 }
 
@@ -299,7 +299,7 @@ std::optional<QJsonObject> SongPlayer::upcomingSong() {
     } else {
         return std::nullopt; // `next` stops there
     }
-    return playSongs.at(qsizetype(position)).toObject();
+    return playSongs.at(qsizetype(position));
 }
 
 void SongPlayer::audioPlayerDidFinishPlaying(AudioPlayer* player, bool /*successfully*/) {

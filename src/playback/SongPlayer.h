@@ -7,7 +7,9 @@
 //
 // Song records are QJsonObject exactly as the service sends them ("aid", "owner_id",
 // "artist", "title", "duration", "url", ...); two records are the same song when the
-// text forms of their "aid" are equal. Lists are replaced whole and stored as copies.
+// text forms of their "aid" are equal. Lists are replaced whole and stored as copies; a
+// list is a SongList (compact, implicitly shared): a copy costs nothing, and a record is
+// read on demand, so only the rows shown and the current song are ever read here.
 //
 // The process-wide state (currentSongNumber, shufflePlaying, repeatOneSong, and the
 // paused flag of CustomAVAudioPlayer) lives outside the object and survives a second
@@ -20,8 +22,8 @@
 #include "platform/SharedInstance.h"
 #include "playback/SongPlayerDelegate.h"
 #include "playback/SongTitles.h"
+#include "support/SongList.h"
 
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
@@ -44,7 +46,7 @@ public:
 
     // ---- Lists
     // show list := copy; the play list too, but only while it is empty.
-    void setListOnScreenWithArray(const QJsonArray& songs);
+    void setListOnScreenWithArray(const SongList& songs);
     // play list := copy of the show list (a click on a row, before setSongForPlay).
     void setListOnScreenAsCurrentPlaylist();
     // Both lists emptied; a playing song goes on.
@@ -132,10 +134,10 @@ public:
 
     // ---- Accessors
     QTimer* playbackTimer() const { return timer; }
-    const QJsonArray& showList() const { return showSongs; }
-    void setShowList(const QJsonArray& list) { showSongs = list; }
-    const QJsonArray& playList() const { return playSongs; }
-    void setPlayList(const QJsonArray& list) { playSongs = list; }
+    const SongList& showList() const { return showSongs; }
+    void setShowList(const SongList& list) { showSongs = list; }
+    const SongList& playList() const { return playSongs; }
+    void setPlayList(const SongList& list) { playSongs = list; }
     const QJsonObject& currentSong() const { return current; }
     void setCurrentSong(const QJsonObject& song) { current = song; }
     SongPlayerDelegate* delegate() const { return delegateRef; }
@@ -180,8 +182,8 @@ private:
 
     // All fields: main thread.
     QTimer* timer = nullptr; // child of this object; none when stopped
-    QJsonArray showSongs;
-    QJsonArray playSongs;
+    SongList showSongs;
+    SongList playSongs;
     QJsonObject current;
     SongPlayerDelegate* delegateRef = nullptr; // not owned
     AudioPointer audio;

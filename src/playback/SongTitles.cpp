@@ -59,9 +59,8 @@ AttributedTitle attributedTitleForSong(const QJsonObject& song) {
 namespace {
 
 // The record at `index` of `list`, or an empty record outside it.
-QJsonObject recordAt(const QJsonArray& list, std::uint64_t index) {
-    return index < std::uint64_t(list.size()) ? list.at(qsizetype(index)).toObject()
-                                              : QJsonObject();
+QJsonObject recordAt(const SongList& list, std::uint64_t index) {
+    return index < std::uint64_t(list.size()) ? list.at(qsizetype(index)) : QJsonObject();
 }
 
 // "duration" as the service gives it: a number or a numeric text, read as a whole number.

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
@@ -79,13 +80,13 @@ ServiceErrorAction checkResponseOnErrors(const QByteArray& bytes) {
     return action;
 }
 
-std::optional<QJsonArray> songsFromListAnswer(const QJsonObject& answer) {
+std::optional<SongList> songsFromListAnswer(const QJsonObject& answer) {
     if (!hasWellFormedError(answer)) {
         return std::nullopt;
     }
     const auto found = answer.constFind(kResponse);
     if (found == answer.constEnd()) {
-        return QJsonArray();
+        return SongList();
     }
     if (!found->isArray()) {
         return std::nullopt;
@@ -94,7 +95,7 @@ std::optional<QJsonArray> songsFromListAnswer(const QJsonObject& answer) {
     const bool allObjects = std::all_of(response.begin(), response.end(),
                                         [](const QJsonValue& v) { return v.isObject(); });
     if (allObjects) {
-        return response; // the usual own-list answer: no copy needed
+        return SongList(response); // the usual own-list answer: no filtering needed
     }
     QJsonArray songs;
     for (const QJsonValue& element : response) {
@@ -102,7 +103,7 @@ std::optional<QJsonArray> songsFromListAnswer(const QJsonObject& answer) {
             songs.append(element);
         }
     }
-    return songs;
+    return SongList(songs);
 }
 
 SongListAnswer readSongListAnswer(const QByteArray& bytes) {

@@ -16,8 +16,9 @@
 // Pure functions apart from the two log lines; safe on any thread (the list work runs on
 // the background pool).
 
+#include "support/SongList.h"
+
 #include <QByteArray>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <optional>
 
@@ -44,13 +45,14 @@ ServiceErrorAction checkResponseOnErrors(const QByteArray& bytes);
 
 // The song records of a list answer: every element of "response" that is an object, in
 // order (a leading total count and other non-objects are skipped). A missing "response"
-// (an error answer) gives an empty list. Nothing when the answer does not parse.
-std::optional<QJsonArray> songsFromListAnswer(const QJsonObject& answer);
+// (an error answer) gives an empty list. Nothing when the answer does not parse. The
+// records are kept compactly (SongList): this is the work of the background pool.
+std::optional<SongList> songsFromListAnswer(const QJsonObject& answer);
 
 struct SongListAnswer {
     ServiceErrorAction action = ServiceErrorAction::None;
     // The new list on screen; nothing when the answer does not parse.
-    std::optional<QJsonArray> songs;
+    std::optional<SongList> songs;
     // A well-formed error answer's "error_code" and "error_msg" (when it is a text).
     std::optional<double> errorCode;
     QString errorMessage;

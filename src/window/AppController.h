@@ -25,6 +25,7 @@
 #include "mediakeys/SPMediaKeyTap.h"
 #include "playback/SongPlayerDelegate.h"
 #include "shell/EntitySongs.h"
+#include "support/SongList.h"
 #include "window/BusySpinner.h"
 #include "window/FloatSlider.h"
 #include "window/SongTableView.h"
@@ -32,7 +33,6 @@
 #include <QAction>
 #include <QByteArray>
 #include <QFrame>
-#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
@@ -195,11 +195,11 @@ public:
     // played (the same list fetched again) shares the played list's records, so the
     // player's equality checks at every row and tick take no time and the copy's memory
     // is freed here rather than on the main loop.
-    static void shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray& playing);
+    static void shareRecordsWithPlayList(SongList& songs, const SongList& playing);
     // The main loop's part: `songs` become the player's list on screen (the caller
-    // reloads the table). The list they replace is released on the background pool:
-    // freeing 100,000 records takes longer than a frame.
-    void replaceListOnScreen(const QJsonArray& songs);
+    // reloads the table). The list they replace is released on the background pool,
+    // which gives its memory back to the system.
+    void replaceListOnScreen(const SongList& songs);
     // The shared error check (any thread): logs codes 14 and 5, and for 5 starts a new
     // sign-in on the main thread.
     void checkResponseOnErrors(const QByteArray& bytes);

@@ -39,7 +39,7 @@ void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& sear
     listRequestStarted();
     const QPointer<AppController> self(this);
     // A reference, not a copy: the records are shared until someone changes them.
-    QJsonArray playing = player() != nullptr ? player()->playList() : QJsonArray();
+    SongList playing = player() != nullptr ? player()->playList() : SongList();
     dispatchBackground([self, url, search, playing = std::move(playing)]() mutable {
         trustServiceCertificateOnce();
         const HttpResult result = blockingGet(url, kRequestTimeout);
@@ -48,7 +48,7 @@ void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& sear
         if (answer.songs) {
             shareRecordsWithPlayList(*answer.songs, playing);
         }
-        playing = QJsonArray();
+        playing = SongList();
         std::optional<QString> problem = listProblem(result, answer);
         dispatchMain([self, search, ok = result.ok, answer = std::move(answer),
                       problem = std::move(problem)] {
@@ -78,20 +78,20 @@ void AppController::downloadPlaylistWithURL(const QUrl& url, const QString& sear
     });
 }
 
-void AppController::shareRecordsWithPlayList(QJsonArray& songs, const QJsonArray& playing) {
-    if (songs.size() == playing.size() && songs == playing) {
+void AppController::shareRecordsWithPlayList(SongList& songs, const SongList& playing) {
+    if (songs == playing) {
         songs = playing;
     }
 }
 
-void AppController::replaceListOnScreen(const QJsonArray& songs) {
+void AppController::replaceListOnScreen(const SongList& songs) {
     SongPlayer* songPlayer = player();
     if (songPlayer == nullptr) {
         return;
     }
-    QJsonArray replaced = songPlayer->showList();
+    SongList replaced = songPlayer->showList();
     songPlayer->setListOnScreenWithArray(songs);
-    dispatchBackground([replaced = std::move(replaced)]() mutable { replaced = QJsonArray(); });
+    dispatchBackground([replaced = std::move(replaced)]() mutable { replaced = SongList(); });
 }
 
 void AppController::checkResponseOnErrors(const QByteArray& bytes) {

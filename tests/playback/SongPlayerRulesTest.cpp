@@ -69,6 +69,10 @@ TEST_F(SongPlayerRules, ListsAreCopiedComparedByValueAndTheFirstBecomesPlayable)
     EXPECT_EQ(player->getQuantityFromPlayList(), 2u);
     EXPECT_TRUE(player->isCurrentPlaylistEqualToListOnScreen());
 
+    // The own list fetched again: equal, so the two lists share their records.
+    player->setListOnScreenWithArray(QJsonArray{song(1, "A", "a", 10), song(2, "B", "b", 20)});
+    EXPECT_TRUE(player->showList().sharesRecordsWith(player->playList()));
+
     player->setListOnScreenWithArray(QJsonArray{song(9, "S", "s", 5)}); // a search result
     EXPECT_EQ(player->getQuantityFromPlayList(), 2u);                   // play list stays
     EXPECT_FALSE(player->isCurrentPlaylistEqualToListOnScreen());

@@ -86,8 +86,8 @@ TEST(ServiceAnswer, ListAnswersTable) {
         ASSERT_EQ(answer.songs.has_value(), row.parses);
         if (answer.songs) {
             QList<int> aids;
-            for (const QJsonValue& song : *answer.songs) {
-                aids.append(song.toObject().value(QStringLiteral("aid")).toInt());
+            for (qsizetype i = 0; i < answer.songs->size(); ++i) {
+                aids.append(answer.songs->at(i).value(QStringLiteral("aid")).toInt());
             }
             EXPECT_EQ(aids, row.aids);
         }
@@ -109,7 +109,7 @@ TEST(ServiceAnswer, SongRecordsKeepEveryKey) {
     const auto answer = sondrel::readSongListAnswer(bytes);
     ASSERT_TRUE(answer.songs);
     ASSERT_EQ(answer.songs->size(), 1);
-    EXPECT_EQ(answer.songs->at(0).toObject(),
+    EXPECT_EQ(answer.songs->at(0),
               QJsonDocument::fromJson(bytes).object()["response"].toArray()[0].toObject());
 }
 

@@ -109,7 +109,7 @@ TEST_F(Accessibility, TheSongListReadsEveryRowAndWhichOnePlays) {
     ASSERT_EQ(list->childCount(), rowCount());
     // Every row of the list, also those scrolled out of view: artist, title and length.
     for (int row = 0; row < list->childCount(); ++row) {
-        const QJsonObject song = player()->showList().at(row).toObject();
+        const QJsonObject song = player()->showList().at(row);
         const QString expected =
             QStringLiteral("%1 - %2, %3")
                 .arg(CommonHelper::cleanFromHTMLCharacters(song.value("artist").toString())

@@ -83,7 +83,7 @@ TEST_F(PlayerControls, RowButtonPlaysThatSongAndMovesTheMark) {
     // Both songs were fetched from the service, once each (the song after row 0 may have
     // been fetched ahead as well).
     for (const int row : {0, 2}) {
-        const QString aid = songIdText(player()->playList().at(row).toObject().value("aid"));
+        const QString aid = songIdText(player()->playList().at(row).value("aid"));
         EXPECT_EQ(service->requestTargets("/audio/" + aid + ".").size(), 1) << row;
     }
 }

@@ -12,6 +12,7 @@
 #include "playback/SongDownloader.h"
 #include "playback/SongPlayer.h"
 #include "support/CommonHelper.h"
+#include "support/SongList.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -57,7 +58,7 @@ The sound goes where SONDREL_AUDIO_OUTPUT says ("null", "wav:PATH", default: the
 desktop's sound device), or where --output says.)";
 
 // The song records of a service answer or of a plain array; objects only.
-QJsonArray songsOf(const QByteArray& json, QString* error) {
+SongList songsOf(const QByteArray& json, QString* error) {
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     QJsonArray items;
@@ -76,7 +77,7 @@ QJsonArray songsOf(const QByteArray& json, QString* error) {
             songs.append(v);
         }
     }
-    return songs;
+    return SongList(songs);
 }
 
 // The place kept in `path` (an unreadable or missing file: none), written back durably.
@@ -207,7 +208,7 @@ int main(int argc, char** argv) {
         json = answer.body;
     }
     QString error;
-    const QJsonArray songs = songsOf(json, &error);
+    const SongList songs = songsOf(json, &error);
     if (!error.isEmpty()) {
         return fail(QStringLiteral("no song list: %1").arg(error));
     }
