@@ -6,6 +6,7 @@
 
 #include "StreamerTestSupport.h"
 
+#include <QScopeGuard>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -22,6 +23,14 @@ struct Device {
     bool shut = false;
     bool waiting = false;                        // the queue thread waits in write()
     std::vector<std::vector<std::int16_t>> runs; // samples written, one entry per start()
+
+    void open() {
+        {
+            std::lock_guard lock(mutex);
+            shut = false;
+        }
+        changed.notify_all();
+    }
 };
 
 class HeldOutput : public AudioOutput {
@@ -66,16 +75,18 @@ TEST(AudioQueue, AnImmediateStopComesBeforeWhatIsEnqueuedAfterIt) {
     pcm.channelsPerFrame = 2;
     pcm.bitsPerChannel = 16;
 
-    Device device;
+    Device device; // outlives the queue
     std::atomic<int> givenBack = 0;
+    // (running, stop pending) as each listener call sees them.
+    std::mutex heardMutex;
+    std::vector<std::pair<std::uint32_t, bool>> heard;
     std::unique_ptr<AudioQueue> queue;
     ASSERT_EQ(AudioQueue::newOutput(
                   pcm, [&](AudioQueue&, AudioQueueBufferRef) { ++givenBack; },
                   [&] { return std::make_unique<HeldOutput>(device); }, &queue),
               kNoErr);
-    // (running, stop pending) as each listener call sees them.
-    std::mutex heardMutex;
-    std::vector<std::pair<std::uint32_t, bool>> heard;
+    // Whatever fails, the queue thread gets out of write() before the queue joins it.
+    const auto openAtEnd = qScopeGuard([&] { device.open(); });
     queue->addPropertyListener(kAudioQueuePropertyIsRunning, [&](AudioQueue& q, std::uint32_t) {
         std::uint32_t running = 0;
         q.getProperty(kAudioQueuePropertyIsRunning, &running);
@@ -109,11 +120,7 @@ TEST(AudioQueue, AnImmediateStopComesBeforeWhatIsEnqueuedAfterIt) {
     EXPECT_TRUE(queue->stopPending());
     const std::vector<std::int16_t> next = fill(1000);
     ASSERT_EQ(queue->start(), kNoErr);
-    {
-        std::lock_guard lock(device.mutex);
-        device.shut = false;
-    }
-    device.changed.notify_all();
+    device.open();
 
     // Both buffers come back once written; the next run's, whole, on the device as
     // restarted after the stop.
