@@ -177,7 +177,7 @@ OSStatus AudioQueue::post(Command command) {
             // next run.
             droppedBuffers.insert(droppedBuffers.end(), enqueued.begin(), enqueued.end());
             enqueued.clear();
-            restartPending = true;
+            immediateStopsPending += 1;
         }
         commands.push_back(command);
     }
@@ -217,11 +217,16 @@ OSStatus AudioQueue::getCurrentTime(double* sampleTime) const {
     if (disposed) {
         return kStatusQueueInvalid;
     }
-    if (!running || restartPending) {
+    if (!running || immediateStopsPending > 0) {
         return kStatusQueueStopped;
     }
     *sampleTime = double(playedFrames);
     return kNoErr;
+}
+
+bool AudioQueue::stopPending() const {
+    std::lock_guard lock(mutex);
+    return immediateStopsPending > 0;
 }
 
 bool AudioQueue::deviceFailed() const {
@@ -295,10 +300,6 @@ void AudioQueue::apply(Command command) {
         if (!outputOpen && !openOutput()) {
             break;
         }
-        {
-            std::lock_guard lock(mutex);
-            restartPending = false;
-        }
         output->resume();
         playing = true;
         timer->start();
@@ -336,6 +337,10 @@ void AudioQueue::apply(Command command) {
             giveBack(buffer);
         }
         setRunning(false);
+        // Only now, after the listeners have heard the stop: until then a running
+        // change belongs to the run this stop ends.
+        std::lock_guard lock(mutex);
+        immediateStopsPending -= 1;
         break;
     }
     case Command::StopDeferred:
@@ -409,6 +414,11 @@ void AudioQueue::writeOut() {
         }
         {
             std::lock_guard lock(mutex);
+            if (immediateStopsPending > 0) {
+                // Buffers enqueued after an immediate stop belong to the next run: they
+                // wait for that stop (next pump) to reset the decoder and the output.
+                return;
+            }
             if (!enqueued.empty()) {
                 current = enqueued.front();
                 enqueued.pop_front();

@@ -78,8 +78,14 @@ public:
     OSStatus flush();
     // Stops the thread and frees the buffers; no callback runs after it returns.
     OSStatus dispose(bool immediate);
-    // Frames heard since the queue last started; kStatusQueueStopped while not running.
+    // Frames heard since the queue last started; kStatusQueueStopped while not running
+    // and while an immediate stop is on its way.
     OSStatus getCurrentTime(double* sampleTime) const;
+    // True from an immediate stop(true) until the queue thread has carried it out and
+    // told the running listeners. A running change heard while it holds belongs to the
+    // run that this stop ends (or is that stop itself), not to whatever the caller has
+    // begun since; buffers enqueued after the stop are not played before it.
+    bool stopPending() const;
 
     // True once the output failed while playing; deviceError() says why.
     bool deviceFailed() const;
@@ -114,7 +120,7 @@ private:
     std::vector<PropertyListener> runningListeners;         // guarded by mutex
     std::vector<std::uint8_t> magicCookie;                  // guarded by mutex
     bool running = false;                                   // guarded by mutex
-    bool restartPending = false;   // guarded by mutex: stopped, the output not reopened yet
+    int immediateStopsPending = 0; // guarded by mutex: immediate stops posted, not carried out
     std::int64_t playedFrames = 0; // guarded by mutex
     bool failed = false;           // guarded by mutex
     QString failure;               // guarded by mutex

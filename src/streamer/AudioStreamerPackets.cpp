@@ -266,7 +266,11 @@ void AudioStreamer::enqueueBuffer() {
         if (streamerState == Buffering || streamerState == WaitingForData ||
             streamerState == FlushingEndOfFile ||
             (streamerState == Stopped && streamerStopReason == StoppingTemporarily)) {
-            if (streamerState == FlushingEndOfFile || used == kNumAQBufs - 1) {
+            // At least, not exactly, fifteen: after a seek the buffers of the old request
+            // count until the queue has dropped them, so the count can pass fifteen
+            // without meeting it, and a ring full of unplayed buffers would then wait
+            // for ever on a queue that is never started.
+            if (streamerState == FlushingEndOfFile || used >= kNumAQBufs - 1) {
                 if (streamerState == Buffering) {
                     err = audioQueue->start();
                     if (err) {
@@ -318,9 +322,23 @@ void AudioStreamer::handlePropertyChangeForQueue(AudioQueue& queue, std::uint32_
     if (propertyId != kAudioQueuePropertyIsRunning) {
         return;
     }
+    // Read under the lock: every stop and start of the queue is asked for under it, so
+    // what the queue says cannot change while the state is read.
+    std::lock_guard guard(lock);
     std::uint32_t running = 0;
     queue.getProperty(kAudioQueuePropertyIsRunning, &running);
-    std::lock_guard guard(lock);
+    if (queue.stopPending()) {
+        // The change belongs to a run that an immediate stop ends: the stop itself, an
+        // end of play just overtaken by it, or a start it cancels. Only a stop that the
+        // state still waits for (stop(), a failure) moves it on. After a seek the state
+        // already belongs to the new request, which may even have reached its own end
+        // of file: that run's stop is still to come.
+        if (!running && streamerState == Stopping && streamerStopReason != StoppingEndOfFile) {
+            setStateLocked(Stopped);
+            wakeDownloadThread();
+        }
+        return;
+    }
     if (streamerState == Stopping && !running) {
         setStateLocked(Stopped);
         wakeDownloadThread();
@@ -328,8 +346,6 @@ void AudioStreamer::handlePropertyChangeForQueue(AudioQueue& queue, std::uint32_
         setStateLocked(Playing);
     } else if (streamerState == Stopping && running) {
         // The start of a queue that is already asked to stop: its stop follows.
-    } else if (!running && streamerStopReason == StoppingTemporarily) {
-        // The queue stopped for a seek, after the new request went out.
     } else {
         logLine(QStringLiteral("AudioQueue changed state in unexpected way."));
     }
