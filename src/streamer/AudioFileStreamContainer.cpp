@@ -7,6 +7,7 @@
 // header comes after its media data, or a CAF of variable-size packets whose packet
 // table comes after the audio data, fails with kStatusNotOptimized.
 #include "streamer/AudioFileStream.h"
+#include "streamer/CodecLog.h"
 #include "streamer/StreamHeaders.h"
 
 #include <algorithm>
@@ -52,6 +53,7 @@ int readHeaderBytes(void* opaque, std::uint8_t* out, int size) {
 class HeaderDemuxer {
 public:
     HeaderDemuxer(HeaderBytes* bytes, const char* name, bool ignoreEditList) {
+        routeCodecLogToPlayerLog();
         constexpr int kIoBufferSize = 4096;
         auto* ioBuffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
         io = ioBuffer ? avio_alloc_context(ioBuffer, kIoBufferSize, 0, bytes, readHeaderBytes,

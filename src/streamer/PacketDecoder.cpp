@@ -1,5 +1,7 @@
 #include "streamer/PacketDecoder.h"
 
+#include "streamer/CodecLog.h"
+
 #include <cmath>
 #include <cstring>
 #include <mpg123.h>
@@ -116,6 +118,7 @@ public:
 
     bool open(const AudioStreamBasicDescription& format, const std::vector<std::uint8_t>& cookie,
               QString* error) {
+        routeCodecLogToPlayerLog();
         const AVCodec* codec = avcodec_find_decoder(codecId);
         context = codec ? avcodec_alloc_context3(codec) : nullptr;
         frame = av_frame_alloc();

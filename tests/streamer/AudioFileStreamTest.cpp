@@ -4,7 +4,9 @@
 #include "streamer/AudioFileStream.h"
 
 #include "StreamTestAudio.h"
+#include "platform/Log.h"
 #include "streamer/AudioStreamer.h"
+#include "streamer/PacketDecoder.h"
 #include "streamer/StreamHeaders.h"
 
 #include <gtest/gtest.h>
@@ -192,6 +194,29 @@ TEST(AudioFileStream, AdtsPacketsAreRawFramesWithTheirConfig) {
         total += packet.size() + 7;
     }
     EXPECT_EQ(total, aac.size()); // every frame, headers taken off
+}
+
+TEST(AudioFileStream, TheCodecLibrarysComplaintsGoThroughThePlayersLog) {
+    AudioStreamBasicDescription aac;
+    aac.sampleRate = 44100;
+    aac.formatId = kFormatMPEG4AAC;
+    aac.framesPerPacket = 1024;
+    aac.channelsPerFrame = 2;
+    QString error;
+    const auto decoder = createPacketDecoder(aac, {0x12, 0x10}, &error);
+    ASSERT_TRUE(decoder) << error.toStdString();
+    LogCapture log;
+    std::vector<std::uint8_t> noise(300);
+    for (std::size_t i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    }
+    std::vector<std::int16_t> pcm;
+    decoder->decode(noise.data(), noise.size(), pcm);
+    const QStringList lines = log.lines();
+    ASSERT_FALSE(lines.isEmpty());
+    for (const QString& line : lines) {
+        EXPECT_TRUE(line.startsWith(QStringLiteral("FFmpeg: [aac @ "))) << line.toStdString();
+    }
 }
 
 TEST(AudioFileStream, UnknownHintsAreRefusedAtOpen) {
