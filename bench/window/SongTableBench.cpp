@@ -113,12 +113,19 @@ private:
     bool ready = false;
 };
 
+// False, with the benchmark skipped, when the window could not be shown.
+bool isShown(const ShownWindow& window, benchmark::State& state) {
+    if (!window.isReady()) {
+        state.SkipWithError("window not shown");
+    }
+    return window.isReady();
+}
+
 void BM_ShowList(benchmark::State& state) {
     const int songs = static_cast<int>(state.range(0));
     const QByteArray answers[2] = {answerBytes(songs, 0), answerBytes(songs, 1)};
     ShownWindow window;
-    if (!window.isReady()) {
-        state.SkipWithError("window not shown");
+    if (!isShown(window, state)) {
         return;
     }
     window.show(readSongs(answers[0])); // the play list, which stays
@@ -138,8 +145,7 @@ void BM_ShowSameList(benchmark::State& state) {
     const int songs = static_cast<int>(state.range(0));
     const QByteArray answer = answerBytes(songs, 0);
     ShownWindow window;
-    if (!window.isReady()) {
-        state.SkipWithError("window not shown");
+    if (!isShown(window, state)) {
         return;
     }
     window.show(readSongs(answer));
@@ -160,8 +166,7 @@ void BM_PlaybackTick(benchmark::State& state) {
     const int songs = static_cast<int>(state.range(0));
     const QByteArray answer = answerBytes(songs, 0);
     ShownWindow window;
-    if (!window.isReady()) {
-        state.SkipWithError("window not shown");
+    if (!isShown(window, state)) {
         return;
     }
     window.show(readSongs(answer));
@@ -186,8 +191,7 @@ void BM_ShowListWithAHugeTitle(benchmark::State& state) {
     odd[0] = first;
     const sondrel::SongList lists[2] = {odd, readSongs(answerBytes(20, 1))};
     ShownWindow window;
-    if (!window.isReady()) {
-        state.SkipWithError("window not shown");
+    if (!isShown(window, state)) {
         return;
     }
     window.show(lists[1]);

@@ -49,6 +49,22 @@ def wait_for(check, timeout=WAIT, step=0.1):
     return None
 
 
+class Checks:
+    """Prints each check as it is made and keeps the failed ones; report() ends the run."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, condition, what):
+        print(("ok   " if condition else "FAIL ") + what, flush=True)
+        if not condition:
+            self.failures.append(what)
+
+    def report(self):
+        print(f"{len(self.failures)} failed" if self.failures else "all checks passed")
+        return 1 if self.failures else 0
+
+
 def clock(seconds):
     seconds = int(seconds)
     if seconds >= 3600:
@@ -174,13 +190,7 @@ def main():
     build = os.path.abspath(sys.argv[1])
     tmp = tempfile.mkdtemp(prefix="sondrel-atspi-")
     desktop = Desktop(build, tmp)
-    failures = []
-
-    def check(condition, what):
-        print(("ok   " if condition else "FAIL ") + what)
-        if not condition:
-            failures.append(what)
-
+    check = Checks()
     try:
         # pyatspi finds the accessibility bus through the session bus named here.
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = desktop.env["DBUS_SESSION_BUS_ADDRESS"]
@@ -260,9 +270,7 @@ def main():
     finally:
         desktop.close()
         shutil.rmtree(tmp, ignore_errors=True)
-
-    print(f"{len(failures)} failed" if failures else "all checks passed")
-    return 1 if failures else 0
+    return check.report()
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from screen_reader_atspi import WAIT, Desktop, wait_for  # noqa: E402
+from screen_reader_atspi import WAIT, Checks, Desktop, wait_for  # noqa: E402
 
 
 def xdotool(env, *args):
@@ -28,13 +28,7 @@ def xdotool(env, *args):
 def main():
     build = os.path.abspath(sys.argv[1])
     tmp = tempfile.mkdtemp(prefix="sondrel-second-start-")
-    failures = []
-
-    def check(ok, what):
-        print(("ok    " if ok else "FAIL  ") + what, flush=True)
-        if not ok:
-            failures.append(what)
-
+    check = Checks()
     desktop = Desktop(build, tmp)
     try:
         first = desktop.player
@@ -54,9 +48,7 @@ def main():
     finally:
         desktop.close()
         shutil.rmtree(tmp, ignore_errors=True)
-
-    print(f"{len(failures)} failed" if failures else "all checks passed")
-    return 1 if failures else 0
+    return check.report()
 
 
 if __name__ == "__main__":
